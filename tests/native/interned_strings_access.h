@@ -1,0 +1,50 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
+#include "onnx/common/interned_strings.h"
+
+namespace onnx {
+
+/// Reaches the private state of a symbol table, for checking its invariants.
+struct InternedStringsTestAccess {
+  static uint32_t& nextSym(InternedStrings& table) { return table.next_sym_; }
+  static const std::unordered_map<std::string, uint32_t>& stringToSym(InternedStrings& table) {
+    return table.string_to_sym_;
+  }
+  static const std::unordered_map<uint32_t, std::string>& symToString(InternedStrings& table) {
+    return table.sym_to_string_;
+  }
+  static std::mutex& mutex(InternedStrings& table) { return table.mutex_; }
+
+  /// True when the lock is free (it is taken and released again).
+  static bool unlocked(InternedStrings& table) {
+    if (!table.mutex_.try_lock()) {
+      return false;
+    }
+    table.mutex_.unlock();
+    return true;
+  }
+
+  /// Both maps inverse to each other, with the same number of entries.
+  static ::testing::AssertionResult consistent(InternedStrings& table) {
+    if (table.string_to_sym_.size() != table.sym_to_string_.size()) {
+      return ::testing::AssertionFailure() << "map sizes differ: " << table.string_to_sym_.size()
+                                           << " names, " << table.sym_to_string_.size() << " ids";
+    }
+    for (const auto& [name, id] : table.string_to_sym_) {
+      const auto back = table.sym_to_string_.find(id);
+      if (back == table.sym_to_string_.end() || back->second != name) {
+        return ::testing::AssertionFailure() << "\"" << name << "\" -> " << id << " has no inverse";
+      }
+    }
+    return ::testing::AssertionSuccess();
+  }
+};
+
+}  // namespace onnx
