@@ -1,0 +1,133 @@
+#include <gtest/gtest.h>
+
+#include <climits>  // INT_MAX, INT_MIN
+#include <set>
+#include <string>
+
+#include "catalogue/operator_type.h"
+
+namespace orvel {
+namespace {
+
+using namespace onnx;  // NOLINT(google-build-using-namespace)
+using Strings = std::set<std::string>;
+
+// A two-input operator and a one-input operator, built by hand.
+class SupportQueries : public ::testing::Test {
+ protected:
+  SupportQueries() {
+    catalogue.supportMap[twoInputs] = {"int16-int8-int16", "int8-int8-int32", "int8-int8-int8"};
+    catalogue.supportMap[oneInput] = {"int16-int16", "int8-int8"};
+  }
+
+  // Every query on `op` answers nothing, and asking adds no entry.
+  void expectAbsent(Symbol op) {
+    const std::size_t entries = catalogue.supportMap.size();
+    EXPECT_EQ(catalogue.supportTypes(op, "?"), Strings{});
+    EXPECT_EQ(catalogue.supportTypes(op, "int8-?"), Strings{});
+    EXPECT_EQ(catalogue.outputSupportTypes(op), Strings{});
+    EXPECT_EQ(catalogue.inputSupportTypes(op, 0), Strings{});
+    EXPECT_EQ(catalogue.inputSupportTypes(op, -1), Strings{});
+    EXPECT_FALSE(catalogue.isOutputSupport(op, "int8"));
+    EXPECT_FALSE(catalogue.isInputSupport(op, "int8", 0));
+    EXPECT_FALSE(catalogue.isInputSupport(op, "", -1));
+    EXPECT_EQ(catalogue.supportMap.size(), entries);
+    EXPECT_EQ(catalogue.supportMap.count(op), 0u);
+  }
+
+  OperatorType catalogue;
+  const Symbol twoInputs{kAdd};
+  const Symbol oneInput{kRelu};
+};
+
+TEST_F(SupportQueries, InputTypesOfTwoInputOperator) {
+  EXPECT_EQ(catalogue.inputSupportTypes(twoInputs, 0), (Strings{"int16", "int8"}));
+  EXPECT_EQ(catalogue.inputSupportTypes(twoInputs, 1), (Strings{"int8"}));
+  EXPECT_EQ(catalogue.inputSupportTypes(twoInputs, 2), (Strings{"int16", "int8"}));
+  EXPECT_EQ(catalogue.inputSupportTypes(twoInputs, INT_MAX), (Strings{"int16", "int8"}));
+  EXPECT_EQ(catalogue.inputSupportTypes(twoInputs, -1), (Strings{""}));
+  EXPECT_EQ(catalogue.inputSupportTypes(twoInputs, INT_MIN), (Strings{""}));
+}
+
+TEST_F(SupportQueries, OutputTypesAndMembership) {
+  EXPECT_EQ(catalogue.outputSupportTypes(twoInputs), (Strings{"int16", "int32", "int8"}));
+  EXPECT_TRUE(catalogue.isOutputSupport(twoInputs, "int32"));
+  EXPECT_FALSE(catalogue.isOutputSupport(twoInputs, "float32"));
+  EXPECT_FALSE(catalogue.isOutputSupport(twoInputs, "int3"));  // whole text only
+  EXPECT_TRUE(catalogue.isInputSupport(twoInputs, "int8", 1));
+  EXPECT_FALSE(catalogue.isInputSupport(twoInputs, "int16", 1));
+  EXPECT_TRUE(catalogue.isInputSupport(twoInputs, "int16", 0));
+  EXPECT_TRUE(catalogue.isInputSupport(twoInputs, "", -1));
+  EXPECT_FALSE(catalogue.isInputSupport(twoInputs, "int8", -1));
+}
+
+struct PatternCase {
+  const char* pattern;
+  Strings twoInputs;
+  Strings oneInput;
+};
+
+void PrintTo(const PatternCase& c, std::ostream* os) { *os << '"' << c.pattern << '"'; }
+
+class Patterns : public SupportQueries, public ::testing::WithParamInterface<PatternCase> {};
+
+TEST_P(Patterns, CollectTheFirstQuestionMark) {
+  const PatternCase& c = GetParam();
+  EXPECT_EQ(catalogue.supportTypes(twoInputs, c.pattern), c.twoInputs) << c.pattern;
+  EXPECT_EQ(catalogue.supportTypes(oneInput, c.pattern), c.oneInput) << c.pattern;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Examples, Patterns,
+    ::testing::Values(PatternCase{"int8-int8-?", {"int32", "int8"}, {"int8"}},
+                      PatternCase{"?-x-int16", {"int16"}, {"int16"}},
+                      PatternCase{"x-?-x", {"int8"}, {"int16", "int8"}},
+                      // The last pattern field is always the output, whatever the length.
+                      PatternCase{"int16-?", {"int16"}, {"int16"}},
+                      PatternCase{"int8-?", {"int32", "int8"}, {"int8"}},
+                      PatternCase{"?", {"int16", "int32", "int8"}, {"int16", "int8"}},
+                      PatternCase{"?-x", {"int16", "int8"}, {"int16", "int8"}},
+                      PatternCase{"x-x-?", {"int16", "int32", "int8"}, {"int16", "int8"}},
+                      // No "?": nothing is collected, even when combinations match.
+                      PatternCase{"int8-int8-int8", {}, {}}, PatternCase{"x-x-x", {}, {}},
+                      // Fields 2 and up of a long pattern read as empty text: no match.
+                      PatternCase{"x-x-x-?", {}, {}}, PatternCase{"?-x-x-x", {}, {}},
+                      // A "?" inside a field still collects; the field itself must match.
+                      PatternCase{"int8-int8-int?", {}, {}}, PatternCase{"x-x?", {}, {}},
+                      PatternCase{"", {}, {}}, PatternCase{"float32-?", {}, {}}));
+
+TEST_F(SupportQueries, AbsentOperatorsAnswerNothingAndAreNotAdded) {
+  expectAbsent(Symbol(kConv));
+  expectAbsent(Symbol(kBuiltinSymbolCount));
+  expectAbsent(Symbol(std::string("never-in-any-table")));
+}
+
+TEST_F(SupportQueries, EmptyEntryAnswersNothing) {
+  catalogue.supportMap[Symbol(kMul)];
+  EXPECT_EQ(catalogue.inputSupportTypes(kMul, -1), Strings{});
+  EXPECT_EQ(catalogue.supportTypes(kMul, "?"), Strings{});
+}
+
+TEST_F(SupportQueries, AnswersAreRecomputedEachCall) {
+  const Strings first = catalogue.inputSupportTypes(twoInputs, 0);
+  catalogue.supportMap[twoInputs].insert("float32-float32-float32");
+  EXPECT_NE(catalogue.inputSupportTypes(twoInputs, 0), first);
+}
+
+TEST(DefaultCatalogue, AnswersEveryQueryWithNothing) {
+  const OperatorType catalogue;
+  EXPECT_TRUE(catalogue.name.empty());
+  EXPECT_TRUE(catalogue.supportMap.empty());
+  for (uint32_t id = 0; id < kBuiltinSymbolCount; ++id) {
+    const Symbol op(static_cast<BuiltinSymbol>(id));
+    EXPECT_TRUE(catalogue.supportTypes(op, "?").empty());
+    EXPECT_TRUE(catalogue.inputSupportTypes(op, 1).empty());
+    EXPECT_TRUE(catalogue.outputSupportTypes(op).empty());
+    EXPECT_FALSE(catalogue.isInputSupport(op, "int8", 0));
+    EXPECT_FALSE(catalogue.isOutputSupport(op, "int8"));
+  }
+  EXPECT_TRUE(catalogue.supportMap.empty());
+}
+
+}  // namespace
+}  // namespace orvel
