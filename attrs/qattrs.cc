@@ -12,47 +12,101 @@ namespace py = pybind11;
 
 namespace tessar {
 
+/// The native object of a Python instance whose `__init__` has run. pybind11
+/// would hand a property of an instance made by `__new__` alone raw,
+/// unconstructed storage; this argument converts only constructed instances,
+/// so such a read raises TypeError like any argument that does not convert.
+template <typename T>
+struct Constructed {
+  T* object;
+};
+
+}  // namespace tessar
+
+namespace pybind11::detail {
+
+template <typename T>
+struct type_caster<tessar::Constructed<T>> {
+  // Rendered as the class itself, like a plain `T&`.
+  PYBIND11_TYPE_CASTER(tessar::Constructed<T>, make_caster<T>::name);
+
+  bool load(handle src, bool /*convert*/) {
+    if (!isinstance<T>(src)) return false;
+    auto* inst = reinterpret_cast<instance*>(src.ptr());
+    value_and_holder vh = inst->get_value_and_holder(get_type_info(typeid(T)));
+    if (!vh.holder_constructed()) return false;
+    value.object = vh.template value_ptr<T>();
+    return true;
+  }
+};
+
+}  // namespace pybind11::detail
+
+namespace tessar {
+namespace {
+
+template <typename Method>
+struct ClassOf;
+template <typename C, typename R>
+struct ClassOf<R (C::*)()> {
+  using type = C;
+};
+template <typename C, typename R>
+struct ClassOf<R (C::*)() const> {
+  using type = C;
+};
+
+/// The getter of a property that performs `Method` on a constructed object.
+template <auto Method>
+auto perform() {
+  using Class = typename ClassOf<decltype(Method)>::type;
+  return [](Constructed<Class> self) { return (self.object->*Method)(); };
+}
+
+}  // namespace
+
 PYBIND11_MODULE(qattrs, m) {
   using QA = QuantizationAttrs;
   py::class_<QA>(m, "QuantizationAttrs")
       .def(py::init<>())
       .def(py::init<int64_t>())
-      .def_property_readonly("get_value", &QA::get_value)
-      .def_property_readonly("set_scale", &QA::set_scale)
-      .def_property_readonly("set_shift", &QA::set_shift)
-      .def_property_readonly("set_static", &QA::set_static)
-      .def_property_readonly("set_dynamic", &QA::set_dynamic)
-      .def_property_readonly("set_symmetric", &QA::set_symmetric)
-      .def_property_readonly("set_asymmetric", &QA::set_asymmetric)
-      .def_property_readonly("set_per_tensor", &QA::set_per_tensor)
-      .def_property_readonly("set_per_channel", &QA::set_per_channel)
-      .def_property_readonly("set_per_block", &QA::set_per_block)
-      .def_property_readonly("set_feature", &QA::set_feature)
-      .def_property_readonly("set_weight", &QA::set_weight)
-      .def_property_readonly("is_scale", &QA::is_scale)
-      .def_property_readonly("is_shift", &QA::is_shift)
-      .def_property_readonly("is_symmetric", &QA::is_symmetric)
-      .def_property_readonly("is_asymmetric", &QA::is_asymmetric)
-      .def_property_readonly("is_static", &QA::is_static)
-      .def_property_readonly("is_dynamic", &QA::is_dynamic)
-      .def_property_readonly("is_per_tensor", &QA::is_per_tensor)
-      .def_property_readonly("is_per_channel", &QA::is_per_channel)
-      .def_property_readonly("is_per_block", &QA::is_per_block)
-      .def_property_readonly("is_feature", &QA::is_feature)
-      .def_property_readonly("is_weight", &QA::is_weight);
+      .def_property_readonly("get_value", perform<&QA::get_value>())
+      .def_property_readonly("set_scale", perform<&QA::set_scale>())
+      .def_property_readonly("set_shift", perform<&QA::set_shift>())
+      .def_property_readonly("set_static", perform<&QA::set_static>())
+      .def_property_readonly("set_dynamic", perform<&QA::set_dynamic>())
+      .def_property_readonly("set_symmetric", perform<&QA::set_symmetric>())
+      .def_property_readonly("set_asymmetric", perform<&QA::set_asymmetric>())
+      .def_property_readonly("set_per_tensor", perform<&QA::set_per_tensor>())
+      .def_property_readonly("set_per_channel", perform<&QA::set_per_channel>())
+      .def_property_readonly("set_per_block", perform<&QA::set_per_block>())
+      .def_property_readonly("set_feature", perform<&QA::set_feature>())
+      .def_property_readonly("set_weight", perform<&QA::set_weight>())
+      .def_property_readonly("is_scale", perform<&QA::is_scale>())
+      .def_property_readonly("is_shift", perform<&QA::is_shift>())
+      .def_property_readonly("is_symmetric", perform<&QA::is_symmetric>())
+      .def_property_readonly("is_asymmetric", perform<&QA::is_asymmetric>())
+      .def_property_readonly("is_static", perform<&QA::is_static>())
+      .def_property_readonly("is_dynamic", perform<&QA::is_dynamic>())
+      .def_property_readonly("is_per_tensor", perform<&QA::is_per_tensor>())
+      .def_property_readonly("is_per_channel", perform<&QA::is_per_channel>())
+      .def_property_readonly("is_per_block", perform<&QA::is_per_block>())
+      .def_property_readonly("is_feature", perform<&QA::is_feature>())
+      .def_property_readonly("is_weight", perform<&QA::is_weight>());
 
   using CA = CalibrationAttrs;
   py::class_<CA>(m, "CalibrationAttrs")
       .def(py::init<>())
       .def(py::init<const std::vector<int64_t>&>())
-      .def_property_readonly("set_max", &CA::set_max)
-      .def_property_readonly("set_kl", &CA::set_kl)
-      .def_property_readonly("set_percentile", &CA::set_percentile)
-      .def_property_readonly("set_min_max", &CA::set_min_max)
-      .def_property_readonly("set_max_per_channel", &CA::set_max_per_channel)
-      .def_property_readonly("set_percentile_per_channel", &CA::set_percentile_per_channel)
-      .def_property_readonly("get_value", &CA::get_value)
-      .def_property_readonly("number_of_methods", &CA::number_of_methods);
+      .def_property_readonly("set_max", perform<&CA::set_max>())
+      .def_property_readonly("set_kl", perform<&CA::set_kl>())
+      .def_property_readonly("set_percentile", perform<&CA::set_percentile>())
+      .def_property_readonly("set_min_max", perform<&CA::set_min_max>())
+      .def_property_readonly("set_max_per_channel", perform<&CA::set_max_per_channel>())
+      .def_property_readonly("set_percentile_per_channel",
+                             perform<&CA::set_percentile_per_channel>())
+      .def_property_readonly("get_value", perform<&CA::get_value>())
+      .def_property_readonly("number_of_methods", perform<&CA::number_of_methods>());
 }
 
 }  // namespace tessar
