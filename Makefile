@@ -14,15 +14,19 @@ NATIVE   := build/native
 WERROR   ?= ON
 # Target shown by `make demo`.
 TARGET   ?= corvel
+# Seconds each fuzzer runs under `make fuzz`.
+FUZZ_SECONDS ?= 60
 
 SOURCES  := CMakeLists.txt pyproject.toml \
             $(shell find onnx catalogue attrs -name '*.cc' -o -name '*.h' -o -name CMakeLists.txt)
 
-.PHONY: help demo test test-native test-python install clean
+.PHONY: help demo test test-native test-python install clean sanitize fuzz
 
 help:
 	@echo "make demo    build, install and run examples/demo.py (TARGET=$(TARGET))"
 	@echo "make test    native tests (ctest) and Python tests (pytest)"
+	@echo "make sanitize  native tests and pytest under ASan+UBSan, threads under TSan"
+	@echo "make fuzz      libFuzzer harnesses, FUZZ_SECONDS each (default $(FUZZ_SECONDS))"
 	@echo "make clean   remove build outputs and .venv"
 
 # The virtual environment with the build and test tools.
@@ -62,3 +66,60 @@ test: test-native test-python
 
 clean:
 	rm -rf build $(VENV)
+
+# --- sanitizers --------------------------------------------------------------
+# ASan+UBSan: every native test, the allocation-failure sweeps (with their
+# counts), then the whole pytest suite against modules built with the same
+# sanitizers. TSan: the concurrency suites.
+
+ASAN_FLAGS := -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer
+TSAN_FLAGS := -fsanitize=thread -fno-omit-frame-pointer
+SAN_ENV    := ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1 \
+              UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+              LSAN_OPTIONS=suppressions=$(abspath tools/lsan-python.supp):print_suppressions=0
+
+sanitize: $(VENV)/.tools
+	tools/ensure-gtest.sh
+	$(VENV)/bin/cmake -S . -B build/asan -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQCAPS_WARNINGS_AS_ERRORS=$(WERROR) \
+	  -DCMAKE_CXX_FLAGS="$(ASAN_FLAGS)" -DQCAPS_BUILD_PYTHON=ON \
+	  -DPython_EXECUTABLE=$(abspath $(VPY)) -Dpybind11_DIR="$$($(VPY) -m pybind11 --cmakedir)"
+	$(VENV)/bin/cmake --build build/asan
+	$(SAN_ENV) $(VENV)/bin/ctest --test-dir build/asan --output-on-failure
+	$(SAN_ENV) build/asan/tests/native/alloc_failure_first_calls_test | grep -E 'alloc points|PASSED'
+	$(SAN_ENV) build/asan/tests/native/alloc_failure_test | grep -E 'alloc points|PASSED'
+	$(SAN_ENV) LD_PRELOAD="$$(gcc -print-file-name=libasan.so)" \
+	  PYTHONPATH=$(abspath build/asan/catalogue/python):$(abspath build/asan/attrs) \
+	  QCAPS_EXPECT_MODULES_IN=$(abspath build/asan) $(VPY) -m pytest -p no:cacheprovider
+	$(VENV)/bin/cmake -S . -B build/tsan -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQCAPS_WARNINGS_AS_ERRORS=$(WERROR) \
+	  -DCMAKE_CXX_FLAGS="$(TSAN_FLAGS)"
+	$(VENV)/bin/cmake --build build/tsan --target interning_threads_test concurrency_stress_test
+	TSAN_OPTIONS=halt_on_error=1 build/tsan/tests/native/interning_threads_test
+	TSAN_OPTIONS=halt_on_error=1 build/tsan/tests/native/concurrency_stress_test
+
+# --- fuzzing -----------------------------------------------------------------
+# Each harness runs FUZZ_SECONDS from the committed seeds; what it learns is
+# kept under build/fuzz, never written back into fuzz/corpus. The interning
+# harness keeps every name it interns, as the process-wide table does, so its
+# memory grows with the run (about 1 GB for 20 s): the limit is raised to match.
+
+FUZZERS    := combination_fuzzer interning_fuzzer
+FUZZ_FLAGS := -std=c++17 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -I.
+FUZZ_LIBS  := catalogue/operator_type.cc onnx/common/interned_strings.cc
+
+build/fuzz/.clang:
+	tools/ensure-clang.sh
+	@mkdir -p build/fuzz && touch $@
+
+build/fuzz/%: fuzz/%.cc $(FUZZ_LIBS) catalogue/operator_type.h onnx/common/interned_strings.h build/fuzz/.clang
+	clang++ $(FUZZ_FLAGS) $< $(FUZZ_LIBS) -o $@
+
+fuzz: $(addprefix build/fuzz/,$(FUZZERS))
+	@for f in $(FUZZERS); do \
+	  corpus=build/fuzz/corpus/$${f%_fuzzer}; mkdir -p $$corpus build/fuzz/artifacts; \
+	  echo "== $$f for $(FUZZ_SECONDS) s"; \
+	  build/fuzz/$$f -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 -rss_limit_mb=8192 \
+	    -artifact_prefix=build/fuzz/artifacts/ $$corpus fuzz/corpus/$${f%_fuzzer} 2>&1 \
+	    | grep -E '^(#[0-9]+ +DONE|stat::number_of_executed_units|stat::peak_rss|Done|==[0-9]+==ERROR|SUMMARY)' ; \
+	done
