@@ -18,9 +18,9 @@ TARGET   ?= corvel
 FUZZ_SECONDS ?= 60
 
 SOURCES  := CMakeLists.txt pyproject.toml \
-            $(shell find onnx catalogue attrs -name '*.cc' -o -name '*.h' -o -name CMakeLists.txt)
+            $(shell find onnx catalogue attrs stubs -name '*.cc' -o -name '*.h' -o -name '*.pyi' -o -name CMakeLists.txt)
 
-.PHONY: help demo test test-native test-python install clean sanitize fuzz
+.PHONY: help demo test test-native test-python test-types install clean sanitize fuzz
 
 help:
 	@echo "make demo    build, install and run examples/demo.py (TARGET=$(TARGET))"
@@ -62,7 +62,13 @@ test-native: $(NATIVE)/CMakeCache.txt
 test-python: $(VENV)/.installed
 	$(VPY) -m pytest
 
-test: test-native test-python
+# The installed stubs against the runtime modules, and the examples under
+# mypy's strictest settings.
+test-types: $(VENV)/.installed
+	cd / && $(abspath $(VPY)) -m mypy.stubtest qcaps qattrs
+	$(VPY) -m mypy --strict --cache-dir build/mypy examples/
+
+test: test-native test-python test-types
 
 clean:
 	rm -rf build $(VENV)

@@ -58,7 +58,7 @@ def attrs_tour() -> None:
     show("from a list of codes", qattrs.CalibrationAttrs([8, 16]).get_value)
 
 
-def main(argv: list) -> int:
+def main(argv: list[str]) -> int:
     target = argv[1] if len(argv) > 1 else "corvel"
     known = ["tamsin", "tamsin2", "corvel", "corvel-e", "pelor", "m55"]
     if target not in known:
