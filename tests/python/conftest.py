@@ -4,3 +4,17 @@ import hypothesis
 # measured by benchmarks, never asserted by tests.
 hypothesis.settings.register_profile("default", max_examples=300, deadline=None)
 hypothesis.settings.load_profile("default")
+
+
+def pytest_configure(config):
+    # A sanitizer run puts its own build of the modules first on sys.path;
+    # make sure the tests exercise that build and not the installed one.
+    import os
+
+    expected = os.environ.get("QCAPS_EXPECT_MODULES_IN")
+    if expected:
+        import qattrs
+        import qcaps
+
+        for module in (qcaps, qattrs):
+            assert module.__file__.startswith(expected), module.__file__
