@@ -20,7 +20,7 @@ FUZZ_SECONDS ?= 60
 SOURCES  := CMakeLists.txt pyproject.toml \
             $(shell find onnx catalogue attrs stubs -name '*.cc' -o -name '*.h' -o -name '*.pyi' -o -name CMakeLists.txt)
 
-.PHONY: help demo test test-native test-python test-types install clean sanitize fuzz
+.PHONY: help demo test test-native test-python test-types test-consumer install clean sanitize fuzz
 
 help:
 	@echo "make demo    build, install and run examples/demo.py (TARGET=$(TARGET))"
@@ -68,7 +68,17 @@ test-types: $(VENV)/.installed
 	cd / && $(abspath $(VPY)) -m mypy.stubtest qcaps qattrs
 	$(VPY) -m mypy --strict --cache-dir build/mypy examples/
 
-test: test-native test-python test-types
+# A native project outside the build tree, configured against an installed
+# tree of the libraries and their CMake packages.
+test-consumer: test-native
+	rm -rf build/install build/consumer
+	$(VENV)/bin/cmake --install $(NATIVE) --prefix build/install
+	$(VENV)/bin/cmake -S tests/consumer -B build/consumer -G Ninja \
+	  -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) -DCMAKE_PREFIX_PATH=$(abspath build/install)
+	$(VENV)/bin/cmake --build build/consumer
+	build/consumer/consumer
+
+test: test-native test-python test-types test-consumer
 
 clean:
 	rm -rf build $(VENV)

@@ -1,0 +1,29 @@
+include(CMakePackageConfigHelpers)
+
+set(QCAPS_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake)
+
+install(FILES onnx/common/interned_strings.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/onnx/common)
+install(FILES catalogue/operator_type.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/catalogue)
+install(FILES attrs/quantization_attrs.h attrs/calibration_attrs.h
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/attrs)
+
+# One package per deliverable: they share nothing.
+foreach(package qcaps qattrs)
+  if(package STREQUAL "qcaps")
+    set(targets qcaps_symbols qcaps_catalogue)
+  else()
+    set(targets qattrs_attrs)
+  endif()
+  install(TARGETS ${targets} EXPORT ${package}Targets
+          ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+          INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+  install(EXPORT ${package}Targets NAMESPACE ${package}::
+          DESTINATION ${QCAPS_CMAKE_DIR}/${package})
+  configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/${package}Config.cmake.in
+    ${PROJECT_BINARY_DIR}/${package}Config.cmake INSTALL_DESTINATION ${QCAPS_CMAKE_DIR}/${package})
+  write_basic_package_version_file(${PROJECT_BINARY_DIR}/${package}ConfigVersion.cmake
+    VERSION ${PROJECT_VERSION} COMPATIBILITY SameMinorVersion)
+  install(FILES ${PROJECT_BINARY_DIR}/${package}Config.cmake
+                ${PROJECT_BINARY_DIR}/${package}ConfigVersion.cmake
+          DESTINATION ${QCAPS_CMAKE_DIR}/${package})
+endforeach()
