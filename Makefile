@@ -20,11 +20,12 @@ FUZZ_SECONDS ?= 60
 SOURCES  := CMakeLists.txt pyproject.toml \
             $(shell find onnx catalogue attrs stubs -name '*.cc' -o -name '*.h' -o -name '*.pyi' -o -name CMakeLists.txt)
 
-.PHONY: help demo test test-native test-python test-types test-consumer install clean sanitize fuzz
+.PHONY: help demo test test-native test-python test-types test-consumer docs install clean sanitize fuzz
 
 help:
 	@echo "make demo    build, install and run examples/demo.py (TARGET=$(TARGET))"
 	@echo "make test    native tests (ctest) and Python tests (pytest)"
+	@echo "make docs      regenerate docs/support-matrix.md and .svg"
 	@echo "make sanitize  native tests and pytest under ASan+UBSan, threads under TSan"
 	@echo "make fuzz      libFuzzer harnesses, FUZZ_SECONDS each (default $(FUZZ_SECONDS))"
 	@echo "make clean   remove build outputs and .venv"
@@ -79,6 +80,12 @@ test-consumer: test-native
 	build/consumer/consumer
 
 test: test-native test-python test-types test-consumer
+
+# The support matrix under docs/, generated from the catalogue's tables.
+docs: $(NATIVE)/CMakeCache.txt
+	$(VENV)/bin/cmake --build $(NATIVE) --target support_matrix
+	mkdir -p docs
+	$(NATIVE)/tools/support_matrix/support_matrix docs
 
 clean:
 	rm -rf build $(VENV)
