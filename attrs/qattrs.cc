@@ -31,9 +31,10 @@ struct type_caster<tessar::Constructed<T>> {
   PYBIND11_TYPE_CASTER(tessar::Constructed<T>, make_caster<T>::name);
 
   bool load(handle src, bool /*convert*/) {
-    if (!isinstance<T>(src)) return false;
-    auto* inst = reinterpret_cast<instance*>(src.ptr());
-    value_and_holder vh = inst->get_value_and_holder(get_type_info(typeid(T)));
+    // The class's registration, looked up once.
+    static const type_info* const info = get_type_info(typeid(T));
+    if (!PyObject_TypeCheck(src.ptr(), info->type)) return false;
+    value_and_holder vh = reinterpret_cast<instance*>(src.ptr())->get_value_and_holder(info);
     if (!vh.holder_constructed()) return false;
     value.object = vh.template value_ptr<T>();
     return true;

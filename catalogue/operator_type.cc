@@ -1,8 +1,11 @@
 #include "catalogue/operator_type.h"
 
 #include <algorithm>         // std::count, std::find
+#include <array>             // std::array
 #include <cstddef>           // std::size_t
 #include <initializer_list>  // std::initializer_list
+#include <optional>          // std::optional
+#include <string_view>       // std::string_view
 
 namespace orvel {
 
@@ -13,34 +16,104 @@ using namespace onnx;  // NOLINT(google-build-using-namespace): the builtin cons
 
 namespace {
 
-std::size_t hyphens(const std::string& text) {
+// The rules for reading fields, on views: the queries read every combination
+// of an operator, and copying each one first would cost an allocation per
+// combination. `_input_` and `_output_` are these same rules on owned text.
+
+std::size_t hyphens(std::string_view text) {
   return static_cast<std::size_t>(std::count(text.begin(), text.end(), '-'));
+}
+
+std::string_view inputField(std::string_view combo, int idx) {
+  if (idx < 0) {
+    return std::string_view();
+  }
+  const std::size_t first = combo.find('-');
+  const std::string_view field0 = combo.substr(0, first);
+  if (idx == 0 || first == std::string_view::npos) {
+    return field0;
+  }
+  // Count hyphens only as far as the rules need: does the text have more
+  // than idx of them? An index at or past the number of inputs reads field 0.
+  const std::size_t second = combo.find('-', first + 1);
+  const auto wanted = static_cast<std::size_t>(idx) + 1;
+  std::size_t seen = second == std::string_view::npos ? 1 : 2;
+  for (std::size_t at = second; seen < wanted && at != std::string_view::npos;) {
+    at = combo.find('-', at + 1);
+    seen += at == std::string_view::npos ? 0 : 1;
+  }
+  if (seen < wanted) {
+    return field0;
+  }
+  if (idx == 1) {
+    return combo.substr(first + 1, second - first - 1);
+  }
+  return std::string_view();  // 2 <= idx < hyphens: never read out
+}
+
+std::string_view outputField(std::string_view combo) {
+  const std::size_t last = combo.rfind('-');
+  return last == std::string_view::npos ? combo : combo.substr(last + 1);
 }
 
 // Text at position `i` of a combination or pattern whose position count is
 // set by a pattern with `g` hyphens: input fields before g, the output at g.
-std::string position(const std::string& text, std::size_t i, std::size_t g) {
-  return i < g ? _input_(text, static_cast<int>(i)) : _output_(text);
+std::string_view position(std::string_view text, std::size_t i, std::size_t g) {
+  return i < g ? inputField(text, static_cast<int>(i)) : outputField(text);
+}
+
+// Distinct field values, as views into the combinations they come from. An
+// operator's combinations repeat a handful of values many times, so they are
+// kept inline, without copying a string or allocating per value, and spill
+// to the heap only past that handful.
+class FieldValues {
+ public:
+  void add(std::string_view value) {
+    if (contains(value)) return;
+    if (inlineCount_ < inline_.size()) {
+      inline_[inlineCount_++] = value;
+    } else {
+      spilled_.push_back(value);
+    }
+  }
+
+  bool contains(std::string_view value) const {
+    const auto end = inline_.begin() + static_cast<std::ptrdiff_t>(inlineCount_);
+    return std::find(inline_.begin(), end, value) != end ||
+           std::find(spilled_.begin(), spilled_.end(), value) != spilled_.end();
+  }
+
+  // The answer of a set-valued query: one string per distinct value.
+  std::set<std::string> toSet() const {
+    std::set<std::string> result;
+    for (std::size_t i = 0; i < inlineCount_; ++i) result.emplace(inline_[i]);
+    for (const std::string_view value : spilled_) result.emplace(value);
+    return result;
+  }
+
+ private:
+  std::array<std::string_view, 16> inline_{};
+  std::size_t inlineCount_ = 0;
+  std::vector<std::string_view> spilled_;
+};
+
+// One field over all combinations of an operator. `field` may answer
+// std::nullopt for a combination that gives nothing.
+template <typename Field>
+FieldValues distinctFields(const CombinationSet& combos, Field field) {
+  FieldValues values;
+  for (const std::string& combo : combos) {
+    const std::optional<std::string_view> value = field(combo);
+    if (value) values.add(*value);
+  }
+  return values;
 }
 
 }  // namespace
 
-std::string _input_(std::string combo, int idx) {
-  const std::size_t first = combo.find('-');
-  if (idx == 0 || (idx > 0 && static_cast<std::size_t>(idx) >= hyphens(combo))) {
-    return combo.substr(0, first);
-  }
-  if (idx == 1) {  // here the text has at least two hyphens
-    const std::size_t second = combo.find('-', first + 1);
-    return combo.substr(first + 1, second - first - 1);
-  }
-  return std::string();  // negative, or 2 <= idx < hyphens: never read out
-}
+std::string _input_(std::string combo, int idx) { return std::string(inputField(combo, idx)); }
 
-std::string _output_(std::string combo) {
-  const std::size_t last = combo.rfind('-');
-  return last == std::string::npos ? combo : combo.substr(last + 1);
-}
+std::string _output_(std::string combo) { return std::string(outputField(combo)); }
 
 std::vector<Symbol> __concat__(std::vector<Symbol> a) {  // NOLINT(bugprone-reserved-identifier)
   return a;
@@ -235,67 +308,54 @@ OperatorType::OperatorType(const std::string& target) : OperatorType() {
 // Support queries
 
 std::set<std::string> OperatorType::supportTypes(Symbol kind, const std::string& qtype) const {
-  std::set<std::string> result;
   const auto entry = supportMap.find(kind);
-  if (entry == supportMap.end()) {
-    return result;
+  const std::size_t question = qtype.find('?');
+  if (entry == supportMap.end() || question == std::string::npos) {
+    return std::set<std::string>();  // a pattern without "?" collects nothing
   }
   const std::size_t g = hyphens(qtype);
-  // The pattern's own fields do not depend on the combination: read them once.
-  std::vector<std::string> pattern;
-  pattern.reserve(g + 1);
-  for (std::size_t i = 0; i <= g; ++i) {
-    pattern.push_back(position(qtype, i, g));
-  }
-  const std::size_t question = qtype.find('?');
-  const bool collects = question != std::string::npos;
   // The collected position: the number of hyphens before the first "?".
-  const std::size_t k = collects ? hyphens(qtype.substr(0, question)) : 0;
-
-  for (const std::string& combo : entry->second) {
-    bool matches = true;
-    for (std::size_t i = 0; i <= g && matches; ++i) {
-      const std::string& p = pattern[i];
-      if (p == "?" || p == "x") {
-        continue;
+  const std::size_t k = hyphens(std::string_view(qtype).substr(0, question));
+  const auto matched = [&](std::string_view combo) -> std::optional<std::string_view> {
+    for (std::size_t i = 0; i <= g; ++i) {
+      const std::string_view p = position(qtype, i, g);
+      if (p != "?" && p != "x" && position(combo, i, g) != p) {
+        return std::nullopt;  // the remaining positions are not examined
       }
-      matches = position(combo, i, g) == p;
     }
-    if (matches && collects) {
-      result.insert(position(combo, k, g));
-    }
-  }
-  return result;
+    return position(combo, k, g);
+  };
+  return distinctFields(entry->second, matched).toSet();
 }
 
 std::set<std::string> OperatorType::outputSupportTypes(Symbol kind) const {
-  std::set<std::string> result;
   const auto entry = supportMap.find(kind);
-  if (entry != supportMap.end()) {
-    for (const std::string& combo : entry->second) {
-      result.insert(_output_(combo));
-    }
+  if (entry == supportMap.end()) {
+    return std::set<std::string>();
   }
-  return result;
+  return distinctFields(entry->second, outputField).toSet();
 }
 
 bool OperatorType::isOutputSupport(Symbol kind, const std::string& qtype) const {
-  return outputSupportTypes(kind).count(qtype) != 0;
+  // The whole set of outputs, then membership.
+  const auto entry = supportMap.find(kind);
+  return entry != supportMap.end() && distinctFields(entry->second, outputField).contains(qtype);
 }
 
 std::set<std::string> OperatorType::inputSupportTypes(Symbol kind, int idx) const {
-  std::set<std::string> result;
   const auto entry = supportMap.find(kind);
-  if (entry != supportMap.end()) {
-    for (const std::string& combo : entry->second) {
-      result.insert(_input_(combo, idx));
-    }
+  if (entry == supportMap.end()) {
+    return std::set<std::string>();
   }
-  return result;
+  const auto input = [idx](std::string_view combo) { return inputField(combo, idx); };
+  return distinctFields(entry->second, input).toSet();
 }
 
 bool OperatorType::isInputSupport(Symbol kind, const std::string& qtype, int idx) const {
-  return inputSupportTypes(kind, idx).count(qtype) != 0;
+  // The whole set of inputs at idx, then membership.
+  const auto entry = supportMap.find(kind);
+  const auto input = [idx](std::string_view combo) { return inputField(combo, idx); };
+  return entry != supportMap.end() && distinctFields(entry->second, input).contains(qtype);
 }
 
 }  // namespace orvel

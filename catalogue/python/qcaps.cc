@@ -30,9 +30,10 @@ struct type_caster<orvel::Constructed> {
   PYBIND11_TYPE_CASTER(orvel::Constructed, make_caster<orvel::OperatorType>::name);
 
   bool load(handle src, bool /*convert*/) {
-    if (!isinstance<orvel::OperatorType>(src)) return false;
-    auto* inst = reinterpret_cast<instance*>(src.ptr());
-    value_and_holder vh = inst->get_value_and_holder(get_type_info(typeid(orvel::OperatorType)));
+    // The class's registration, looked up once.
+    static const type_info* const info = get_type_info(typeid(orvel::OperatorType));
+    if (!PyObject_TypeCheck(src.ptr(), info->type)) return false;
+    value_and_holder vh = reinterpret_cast<instance*>(src.ptr())->get_value_and_holder(info);
     if (!vh.holder_constructed()) return false;
     value.catalogue = vh.value_ptr<orvel::OperatorType>();
     return true;
