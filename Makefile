@@ -20,12 +20,13 @@ FUZZ_SECONDS ?= 60
 SOURCES  := CMakeLists.txt pyproject.toml \
             $(shell find onnx catalogue attrs stubs -name '*.cc' -o -name '*.h' -o -name '*.pyi' -o -name CMakeLists.txt)
 
-.PHONY: help demo test test-native test-python test-types test-consumer docs install clean sanitize fuzz
+.PHONY: help demo test test-native test-python test-types test-consumer docs bench install clean sanitize fuzz
 
 help:
 	@echo "make demo    build, install and run examples/demo.py (TARGET=$(TARGET))"
 	@echo "make test    native tests (ctest) and Python tests (pytest)"
 	@echo "make docs      regenerate docs/support-matrix.md and .svg"
+	@echo "make bench     speed of every query against the binding floor and plain Python"
 	@echo "make sanitize  native tests and pytest under ASan+UBSan, threads under TSan"
 	@echo "make fuzz      libFuzzer harnesses, FUZZ_SECONDS each (default $(FUZZ_SECONDS))"
 	@echo "make clean   remove build outputs and .venv"
@@ -52,7 +53,7 @@ demo: $(VENV)/.installed
 
 # Native build of the libraries and their GoogleTest suites.
 $(NATIVE)/CMakeCache.txt: $(VENV)/.tools
-	tools/ensure-gtest.sh
+	tools/ensure-debian-package.sh libgtest-dev /usr/include/gtest/gtest.h
 	$(VENV)/bin/cmake -S . -B $(NATIVE) -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) \
 	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQCAPS_WARNINGS_AS_ERRORS=$(WERROR)
 
@@ -90,6 +91,24 @@ docs: $(NATIVE)/CMakeCache.txt
 clean:
 	rm -rf build $(VENV)
 
+# --- benchmarks --------------------------------------------------------------
+# One table: each query and constructor from Python against the binding floor
+# and a plain-Python implementation over the same tables, with the native
+# Google Benchmark figures beside them.
+
+bench: $(VENV)/.installed
+	tools/ensure-debian-package.sh libbenchmark-dev /usr/include/benchmark/benchmark.h
+	$(VENV)/bin/cmake -S . -B build/bench -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) \
+	  -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DQCAPS_BUILD_BENCHMARKS=ON \
+	  -DQCAPS_BUILD_PYTHON=ON -DQCAPS_WARNINGS_AS_ERRORS=$(WERROR) \
+	  -DPython_EXECUTABLE=$(abspath $(VPY)) -Dpybind11_DIR="$$($(VPY) -m pybind11 --cmakedir)" >/dev/null
+	$(VENV)/bin/cmake --build build/bench --target native_bench qcaps_floor support_matrix
+	build/bench/benchmarks/native_bench --benchmark_min_time=0.2 \
+	  --benchmark_out=build/bench/native.json --benchmark_out_format=json >/dev/null 2>&1
+	build/bench/tools/support_matrix/support_matrix --json > build/bench/tables.json
+	$(VPY) benchmarks/bench.py --floor-dir build/bench/benchmarks \
+	  --tables build/bench/tables.json --native build/bench/native.json
+
 # --- sanitizers --------------------------------------------------------------
 # ASan+UBSan: every native test, the allocation-failure sweeps (with their
 # counts), then the whole pytest suite against modules built with the same
@@ -102,7 +121,7 @@ SAN_ENV    := ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=
               LSAN_OPTIONS=suppressions=$(abspath tools/lsan-python.supp):print_suppressions=0
 
 sanitize: $(VENV)/.tools
-	tools/ensure-gtest.sh
+	tools/ensure-debian-package.sh libgtest-dev /usr/include/gtest/gtest.h
 	$(VENV)/bin/cmake -S . -B build/asan -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) \
 	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQCAPS_WARNINGS_AS_ERRORS=$(WERROR) \
 	  -DCMAKE_CXX_FLAGS="$(ASAN_FLAGS)" -DQCAPS_BUILD_PYTHON=ON \
