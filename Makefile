@@ -20,13 +20,14 @@ FUZZ_SECONDS ?= 60
 SOURCES  := CMakeLists.txt pyproject.toml \
             $(shell find onnx catalogue attrs stubs -name '*.cc' -o -name '*.h' -o -name '*.pyi' -o -name CMakeLists.txt)
 
-.PHONY: help demo test test-native test-python test-types test-consumer docs bench install clean sanitize fuzz
+.PHONY: help demo test test-native test-python test-types test-consumer docs bench lint install clean sanitize fuzz
 
 help:
 	@echo "make demo    build, install and run examples/demo.py (TARGET=$(TARGET))"
 	@echo "make test    native tests (ctest) and Python tests (pytest)"
 	@echo "make docs      regenerate docs/support-matrix.md and .svg"
 	@echo "make bench     speed of every query against the binding floor and plain Python"
+	@echo "make lint      clang-format, ruff format, clang-tidy and ruff checks"
 	@echo "make sanitize  native tests and pytest under ASan+UBSan, threads under TSan"
 	@echo "make fuzz      libFuzzer harnesses, FUZZ_SECONDS each (default $(FUZZ_SECONDS))"
 	@echo "make clean   remove build outputs and .venv"
@@ -108,6 +109,26 @@ bench: $(VENV)/.installed
 	build/bench/tools/support_matrix/support_matrix --json > build/bench/tables.json
 	$(VPY) benchmarks/bench.py --floor-dir build/bench/benchmarks \
 	  --tables build/bench/tables.json --native build/bench/native.json
+
+# --- lint ------------------------------------------------------------------
+# Formatting (clang-format, ruff format), clang-tidy with the committed
+# .clang-tidy files (warnings are errors), and ruff's checks.
+
+CXX_SOURCES = $(shell git ls-files '*.cc' '*.h')
+TIDY_SOURCES = $(shell git ls-files '*.cc' | grep -v '^fuzz/')
+
+lint: $(VENV)/.tools
+	tools/ensure-debian-package.sh clang-tidy /usr/bin/clang-tidy
+	tools/ensure-debian-package.sh libgtest-dev /usr/include/gtest/gtest.h
+	tools/ensure-debian-package.sh libbenchmark-dev /usr/include/benchmark/benchmark.h
+	$(VENV)/bin/clang-format --dry-run --Werror $(CXX_SOURCES)
+	$(VENV)/bin/ruff format --check .
+	$(VENV)/bin/ruff check .
+	$(VENV)/bin/cmake -S . -B build/lint -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) \
+	  -DCMAKE_EXPORT_COMPILE_COMMANDS=ON -DQCAPS_BUILD_PYTHON=ON -DQCAPS_BUILD_BENCHMARKS=ON \
+	  -DPython_EXECUTABLE=$(abspath $(VPY)) -Dpybind11_DIR="$$($(VPY) -m pybind11 --cmakedir)" >/dev/null
+	echo $(TIDY_SOURCES) | xargs -n1 -P2 clang-tidy -p build/lint --quiet
+	for f in fuzz/*.cc; do clang-tidy --quiet $$f -- -std=c++17 -I.; done
 
 # --- sanitizers --------------------------------------------------------------
 # ASan+UBSan: every native test, the allocation-failure sweeps (with their

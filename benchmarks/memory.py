@@ -24,8 +24,6 @@ def resident_bytes():
         return int(statm.read().split()[1]) * PAGE
 
 
-
-
 def one_catalogue(target, copies=200):
     """Bytes per catalogue: build `copies` of them and divide the growth."""
     import qcaps
@@ -51,8 +49,9 @@ def interning(count):
 
 
 def run_child(arguments):
-    result = subprocess.run([sys.executable, __file__, *arguments], check=True,
-                            capture_output=True, text=True)
+    result = subprocess.run(
+        [sys.executable, __file__, *arguments], check=True, capture_output=True, text=True
+    )
     return float(result.stdout.strip())
 
 

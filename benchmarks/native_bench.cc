@@ -48,19 +48,26 @@ void registerAll() {
   for (const Case& c : kCases) {
     const std::string suffix = std::string("/") + c.label;
     benchmark::RegisterBenchmark(("support_types" + suffix).c_str(), [c](benchmark::State& s) {
-      query(s, [](const OperatorType& t, Symbol op) { return t.supportTypes(op, "int8-x-?"); }, c.op);
+      query(
+          s, [](const OperatorType& t, Symbol op) { return t.supportTypes(op, "int8-x-?"); }, c.op);
     });
-    benchmark::RegisterBenchmark(("input_support_types" + suffix).c_str(), [c](benchmark::State& s) {
-      query(s, [](const OperatorType& t, Symbol op) { return t.inputSupportTypes(op, 1); }, c.op);
-    });
-    benchmark::RegisterBenchmark(("output_support_types" + suffix).c_str(), [c](benchmark::State& s) {
-      query(s, [](const OperatorType& t, Symbol op) { return t.outputSupportTypes(op); }, c.op);
-    });
+    benchmark::RegisterBenchmark(
+        ("input_support_types" + suffix).c_str(), [c](benchmark::State& s) {
+          query(
+              s, [](const OperatorType& t, Symbol op) { return t.inputSupportTypes(op, 1); }, c.op);
+        });
+    benchmark::RegisterBenchmark(
+        ("output_support_types" + suffix).c_str(), [c](benchmark::State& s) {
+          query(s, [](const OperatorType& t, Symbol op) { return t.outputSupportTypes(op); }, c.op);
+        });
     benchmark::RegisterBenchmark(("is_input_support" + suffix).c_str(), [c](benchmark::State& s) {
-      query(s, [](const OperatorType& t, Symbol op) { return t.isInputSupport(op, "int16", 0); }, c.op);
+      query(
+          s, [](const OperatorType& t, Symbol op) { return t.isInputSupport(op, "int16", 0); },
+          c.op);
     });
     benchmark::RegisterBenchmark(("is_output_support" + suffix).c_str(), [c](benchmark::State& s) {
-      query(s, [](const OperatorType& t, Symbol op) { return t.isOutputSupport(op, "int32"); }, c.op);
+      query(
+          s, [](const OperatorType& t, Symbol op) { return t.isOutputSupport(op, "int32"); }, c.op);
     });
   }
 }

@@ -20,16 +20,19 @@ def show(label: str, value: object) -> None:
 def catalogue_tour(target: str) -> None:
     print(f"Capability catalogue for target {target!r}")
     caps = qcaps.OperatorType(target)
-    show('Conv: types its first input accepts', caps.input_support_types("Conv"))
-    show('Conv: types its second input (the weights) accepts', caps.input_support_types("Conv", 1))
-    show('Conv: output types it can produce', caps.output_support_types("Conv"))
-    show('Conv: can it take an int16 first input?', caps.is_input_support("Conv", "int16", 0))
-    show('Conv: outputs for int8 activations and int8 weights', caps.support_types("Conv", "int8-int8-?"))
-    show('ReduceMean: output types for an int8 input', caps.support_types("ReduceMean", "int8-?"))
-    show('Add: first-input types when the output is int16', caps.support_types("Add", "?-x-int16"))
-    show('Softmax: output types (floating point only)', caps.output_support_types("Softmax"))
-    show('GridSample: can it output int8?', caps.is_output_support("GridSample", "int8"))
-    show('MyCustomOp (not in any table): input types', caps.input_support_types("MyCustomOp"))
+    show("Conv: types its first input accepts", caps.input_support_types("Conv"))
+    show("Conv: types its second input (the weights) accepts", caps.input_support_types("Conv", 1))
+    show("Conv: output types it can produce", caps.output_support_types("Conv"))
+    show("Conv: can it take an int16 first input?", caps.is_input_support("Conv", "int16", 0))
+    show(
+        "Conv: outputs for int8 activations and int8 weights",
+        caps.support_types("Conv", "int8-int8-?"),
+    )
+    show("ReduceMean: output types for an int8 input", caps.support_types("ReduceMean", "int8-?"))
+    show("Add: first-input types when the output is int16", caps.support_types("Add", "?-x-int16"))
+    show("Softmax: output types (floating point only)", caps.output_support_types("Softmax"))
+    show("GridSample: can it output int8?", caps.is_output_support("GridSample", "int8"))
+    show("MyCustomOp (not in any table): input types", caps.input_support_types("MyCustomOp"))
     print()
 
 
@@ -42,8 +45,19 @@ def attrs_tour() -> None:
     attrs.set_asymmetric
     attrs.set_weight
     show("after set_per_channel, set_asymmetric, set_weight", hex(attrs.get_value))
-    flags = ["scale", "shift", "symmetric", "asymmetric", "static", "dynamic", "per_tensor",
-             "per_channel", "per_block", "feature", "weight"]
+    flags = [
+        "scale",
+        "shift",
+        "symmetric",
+        "asymmetric",
+        "static",
+        "dynamic",
+        "per_tensor",
+        "per_channel",
+        "per_block",
+        "feature",
+        "weight",
+    ]
     show("flags now set", ", ".join(f for f in flags if getattr(attrs, "is_" + f)))
     show("read back from the integer word", qattrs.QuantizationAttrs(attrs.get_value).is_weight)
     print()
@@ -62,8 +76,10 @@ def main(argv: list[str]) -> int:
     target = argv[1] if len(argv) > 1 else "corvel"
     known = ["tamsin", "tamsin2", "corvel", "corvel-e", "pelor", "m55"]
     if target not in known:
-        print(f"note: {target!r} is not a known target, so its catalogue is empty "
-              f"(known: {', '.join(known)})\n")
+        print(
+            f"note: {target!r} is not a known target, so its catalogue is empty "
+            f"(known: {', '.join(known)})\n"
+        )
     catalogue_tour(target)
     attrs_tour()
     return 0

@@ -35,7 +35,9 @@ std::vector<std::string> split(const std::string& text, char separator) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
-  const int idx = static_cast<int>(static_cast<int8_t>(data[0]));
+  // The first byte read as signed, so that negative indices are tried too.
+  const int idx =
+      static_cast<int>(static_cast<int8_t>(data[0]));  // NOLINT(bugprone-signed-char-misuse)
   std::vector<std::string> lines =
       split(std::string(reinterpret_cast<const char*>(data) + 1, size - 1), '\n');
   const std::string pattern = lines.back();

@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   const char* text = first.toString();
   require(std::strcmp(text, name.c_str()) == 0);  // equal up to the first NUL
-  require(first.toString() == text);               // stored once, at one address
+  require(first.toString() == text);              // stored once, at one address
 
   // Builtin ids only for builtin names, which hold no NUL.
   if (static_cast<uint32_t>(first) < onnx::kBuiltinSymbolCount) {

@@ -177,8 +177,9 @@ class Symbol {
  public:
   /// A builtin constant, or `kBuiltinSymbolCount` for the first dynamic id.
   /// Touches no table.
-  constexpr Symbol(BuiltinSymbol id) noexcept
-      : value_(id) {}  // NOLINT(google-explicit-constructor)
+  // Implicit by design: the tables are written with the constants directly.
+  // NOLINTNEXTLINE(google-explicit-constructor)
+  constexpr Symbol(BuiltinSymbol id) noexcept : value_(id) {}
 
   /// Interns `name` in the process-wide table: the same text always gives the
   /// same id within one process. May throw `std::bad_alloc`,
@@ -186,9 +187,9 @@ class Symbol {
   /// is taken.
   explicit Symbol(const std::string& name);
 
-  constexpr operator uint32_t() const noexcept {
-    return value_;
-  }  // NOLINT(google-explicit-constructor)
+  // Implicit by design: a symbol is used wherever its id is.
+  // NOLINTNEXTLINE(google-explicit-constructor)
+  constexpr operator uint32_t() const noexcept { return value_; }
 
   /// The name of this symbol. Builtins resolve without a lock; a dynamic id
   /// that was never handed out throws `assert_error`. The pointer stays valid

@@ -1,4 +1,5 @@
-from typing import Sequence, SupportsIndex, overload
+from collections.abc import Sequence
+from typing import SupportsIndex, overload
 
 # Every member is a read-only property: reading a set_* property applies the
 # change and yields None.

@@ -76,6 +76,7 @@ TEST(ConcurrencyStress, FirstCallsFromManyThreadsAgreeWithOneThread) {
   StartBarrier start(kThreads);
   std::vector<Answers> answers(kThreads);
   std::vector<std::thread> threads;
+  threads.reserve(kThreads);
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
       start.arriveAndWait();

@@ -28,6 +28,7 @@ TEST(InterningThreads, OverlappingNamesGetOneIdEachAndIdsStayDense) {
   std::vector<std::map<std::string, uint32_t>> seen(kThreads);
   std::vector<int> wrongNames(kThreads, 0);
   std::vector<std::thread> threads;
+  threads.reserve(kThreads);
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
       start.arriveAndWait();
@@ -58,7 +59,7 @@ TEST(InterningThreads, OverlappingNamesGetOneIdEachAndIdsStayDense) {
       EXPECT_EQ(it->second, id) << name << " got two ids";
     }
   }
-  const std::size_t distinct = static_cast<std::size_t>((kThreads - 1) * kStride + kNamesPerThread);
+  constexpr std::size_t distinct = (kThreads - 1) * kStride + kNamesPerThread;
   ASSERT_EQ(agreed.size(), distinct);
 
   std::set<uint32_t> ids;
@@ -85,6 +86,7 @@ TEST(InterningThreads, ConcurrentNamesOfDynamicIdsAreStable) {
   StartBarrier start(kThreads);
   std::vector<int> mismatches(kThreads, 0);
   std::vector<std::thread> threads;
+  threads.reserve(kThreads);
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
       start.arriveAndWait();

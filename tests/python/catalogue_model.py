@@ -1,8 +1,14 @@
 """A plain-Python reading of the catalogue's query rules, for differential tests."""
 
 ALL_TARGETS = ["tamsin", "tamsin2", "corvel", "corvel-e", "pelor", "m55"]
-FAMILY = {"tamsin": "tamsin", "tamsin2": "tamsin", "corvel": "corvel", "corvel-e": "corvel",
-          "pelor": "pelor", "m55": "m55"}
+FAMILY = {
+    "tamsin": "tamsin",
+    "tamsin2": "tamsin",
+    "corvel": "corvel",
+    "corvel-e": "corvel",
+    "pelor": "pelor",
+    "m55": "m55",
+}
 
 
 def _fields(text):
@@ -62,36 +68,72 @@ SAMPLE = {
         "GlobalAveragePool": {"float32-float32", "int8-int32", "int8-int8"},
     },
     "corvel": {
-        "Conv": {"float32-float32-float32", "int16-int8-int16", "int16-int8-int32",
-                 "int16-int8-int8", "int8-int8-int16", "int8-int8-int32", "int8-int8-int8"},
-        "Add": {"float32-float32-float32", "int16-int16-int16", "int16-int16-int8",
-                "int16-int8-int16", "int16-int8-int8", "int8-int16-int16", "int8-int16-int8",
-                "int8-int8-int16", "int8-int8-int8"},
+        "Conv": {
+            "float32-float32-float32",
+            "int16-int8-int16",
+            "int16-int8-int32",
+            "int16-int8-int8",
+            "int8-int8-int16",
+            "int8-int8-int32",
+            "int8-int8-int8",
+        },
+        "Add": {
+            "float32-float32-float32",
+            "int16-int16-int16",
+            "int16-int16-int8",
+            "int16-int8-int16",
+            "int16-int8-int8",
+            "int8-int16-int16",
+            "int8-int16-int8",
+            "int8-int8-int16",
+            "int8-int8-int8",
+        },
         "Equal": {"float32-float32-float32", "int16-int16-int8", "int8-int8-int8"},
         "Sigmoid": {"float32-float32", "int16-int16", "int16-int8", "int8-int8"},
         "ReduceMean": {"float32-float32", "int16-int16", "int8-int16", "int8-int8"},
         "Transpose": {"float32-float32", "int16-int16", "int32-int32", "int8-int8"},
         "GridSample": {"float32-float32-float32", "int8-int16-int8"},
-        "ZtPreprocess": {"float32-float32-float32", "int8-int8-int16", "int8-int8-int32",
-                         "int8-int8-int8"},
+        "ZtPreprocess": {
+            "float32-float32-float32",
+            "int8-int8-int16",
+            "int8-int8-int32",
+            "int8-int8-int8",
+        },
         "Softmax": {"float32-float32"},
     },
 }
-_PELOR_CONV = {"float16-float16-float16", "float32-float32-float32", "int16-int8-int16",
-               "int16-int8-int32", "int16-int8-int8", "int8-int16-int16", "int8-int16-int32",
-               "int8-int16-int8", "int8-int8-int16", "int8-int8-int32", "int8-int8-int8"}
+_PELOR_CONV = {
+    "float16-float16-float16",
+    "float32-float32-float32",
+    "int16-int8-int16",
+    "int16-int8-int32",
+    "int16-int8-int8",
+    "int8-int16-int16",
+    "int8-int16-int32",
+    "int8-int16-int8",
+    "int8-int8-int16",
+    "int8-int8-int32",
+    "int8-int8-int8",
+}
 SAMPLE["pelor"] = {
     "Conv": _PELOR_CONV,
     "MatMul": _PELOR_CONV,
-    "Equal": {"float16-float16-float16", "float32-float32-float32", "int16-int16-int8",
-              "int8-int8-int8"},
+    "Equal": {
+        "float16-float16-float16",
+        "float32-float32-float32",
+        "int16-int16-int8",
+        "int8-int8-int8",
+    },
     "Sigmoid": {"float16-float16", "float32-float32", "int16-int16", "int16-int8", "int8-int8"},
     "ReduceMean": {"float16-float16", "float32-float32", "int16-int16", "int8-int16", "int8-int8"},
     "GridSample": {"float16-float16-float16", "float32-float32-float32", "int8-int16-int8"},
     "Softmax": {"float16-float16", "float32-float32"},
 }
-SAMPLE["m55"] = dict(SAMPLE["pelor"], Conv=_PELOR_CONV | {"int8-int8-float16"},
-                     MatMul=_PELOR_CONV | {"int8-int8-float16"})
+SAMPLE["m55"] = dict(
+    SAMPLE["pelor"],
+    Conv=_PELOR_CONV | {"int8-int8-float16"},
+    MatMul=_PELOR_CONV | {"int8-int8-float16"},
+)
 
 # Operators that a family's table does not list.
 ABSENT = {

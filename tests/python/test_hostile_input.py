@@ -6,13 +6,12 @@ interpreter must survive to run the next example.
 
 import sys
 
-import pytest
-from hypothesis import given
-from hypothesis import strategies as st
-
 import catalogue_model as model
+import pytest
 import qattrs
 import qcaps
+from hypothesis import given
+from hypothesis import strategies as st
 
 INT32 = 2**31
 INT64 = 2**63
@@ -36,25 +35,67 @@ class GoodIndex:
 # Every text, lone surrogates and NULs included.
 any_text = st.text(alphabet=st.characters(blacklist_categories=()), max_size=40)
 boundary_ints = st.sampled_from(
-    [0, 1, -1, INT32 - 1, INT32, -INT32, -INT32 - 1, INT64 - 1, INT64, -INT64, -INT64 - 1,
-     2**64, 2**64 - 1, 2**100, -(2**100)])
+    [
+        0,
+        1,
+        -1,
+        INT32 - 1,
+        INT32,
+        -INT32,
+        -INT32 - 1,
+        INT64 - 1,
+        INT64,
+        -INT64,
+        -INT64 - 1,
+        2**64,
+        2**64 - 1,
+        2**100,
+        -(2**100),
+    ]
+)
 hostile = st.one_of(
     any_text,
-    st.sampled_from(["Conv", "conv", "Sigmoid", "int8", "int16-?", "?", "\x00", "Conv\x00",
-                     "\udc80", "\ud800Conv", "x" * 2**20, "Conv" + "\x00" * 2**20]),
+    st.sampled_from(
+        [
+            "Conv",
+            "conv",
+            "Sigmoid",
+            "int8",
+            "int16-?",
+            "?",
+            "\x00",
+            "Conv\x00",
+            "\udc80",
+            "\ud800Conv",
+            "x" * 2**20,
+            "Conv" + "\x00" * 2**20,
+        ]
+    ),
     st.binary(max_size=20),
-    st.integers(), boundary_ints,
-    st.floats(allow_nan=True), st.none(), st.booleans(),
+    st.integers(),
+    boundary_ints,
+    st.floats(allow_nan=True),
+    st.none(),
+    st.booleans(),
     st.lists(st.one_of(st.integers(), st.text(max_size=3), st.none(), st.floats()), max_size=4),
     st.tuples(st.integers(), st.text(max_size=3)),
-    st.builds(RaisingIndex), st.builds(RaisingInt), st.builds(GoodIndex),
-    st.just(object()), st.just(sys), st.just([]), st.just({}), st.just(set()),
+    st.builds(RaisingIndex),
+    st.builds(RaisingInt),
+    st.builds(GoodIndex),
+    st.just(object()),
+    st.just(sys),
+    st.just([]),
+    st.just({}),
+    st.just(set()),
 )
 
-CATALOGUES = {name: qcaps.OperatorType(name) for name in model.ALL_TARGETS + ["bogus"]}
+CATALOGUES = {name: qcaps.OperatorType(name) for name in [*model.ALL_TARGETS, "bogus"]}
 QUERIES = {
-    "is_input_support": 3, "is_output_support": 2, "input_support_types": 2,
-    "output_support_types": 1, "support_types": 2,
+    "is_input_support": 3,
+    "is_output_support": 2,
+    "input_support_types": 2,
+    "output_support_types": 1,
+    "support_types": 2,
 }
 
 
@@ -189,16 +230,20 @@ QATTRS_PROPERTIES = {
 }
 
 
-@pytest.mark.parametrize("cls", [qcaps.OperatorType, qattrs.QuantizationAttrs,
-                                 qattrs.CalibrationAttrs])
+@pytest.mark.parametrize(
+    "cls", [qcaps.OperatorType, qattrs.QuantizationAttrs, qattrs.CalibrationAttrs]
+)
 def test_instances_made_without_init_refuse_every_use(cls):
     # __new__ alone leaves no native object behind the instance.
     bare = cls.__new__(cls)
     if cls is qcaps.OperatorType:
-        calls = [lambda: bare.input_support_types("Conv"), lambda: bare.support_types("Conv", "?"),
-                 lambda: bare.is_input_support("Conv", "int8"),
-                 lambda: bare.is_output_support("Conv", "int8"),
-                 lambda: bare.output_support_types("Conv")]
+        calls = [
+            lambda: bare.input_support_types("Conv"),
+            lambda: bare.support_types("Conv", "?"),
+            lambda: bare.is_input_support("Conv", "int8"),
+            lambda: bare.is_output_support("Conv", "int8"),
+            lambda: bare.output_support_types("Conv"),
+        ]
     else:
         calls = [lambda name=name: getattr(bare, name) for name in QATTRS_PROPERTIES[cls]]
     for call in calls:

@@ -6,7 +6,6 @@ import subprocess
 import sys
 
 import pytest
-
 import qattrs
 import qcaps
 
@@ -28,8 +27,9 @@ def other_interpreters():
         path = shutil.which(name)
         if path is None:
             continue
-        check = subprocess.run([path, "-c", "import sys; print(sys.version)"],
-                               capture_output=True, text=True)
+        check = subprocess.run(
+            [path, "-c", "import sys; print(sys.version)"], capture_output=True, text=True
+        )
         if check.returncode == 0:
             found.append((path, check.stdout.strip()))
     return found
@@ -43,11 +43,14 @@ def test_other_interpreter_gets_the_version_mismatch_error(module):
     for interpreter, version in interpreters:
         result = subprocess.run(
             [interpreter, "-c", LOADER, module.__name__, str(pathlib.Path(module.__file__))],
-            capture_output=True, text=True)
+            capture_output=True,
+            text=True,
+        )
         assert result.returncode == 3, result.stderr
         assert result.stdout.strip() == (
             "Python version mismatch: module was compiled for Python 3.10, but the "
-            f"interpreter version is incompatible: {version}.")
+            f"interpreter version is incompatible: {version}."
+        )
 
 
 def test_this_interpreter_is_310():

@@ -1,10 +1,9 @@
 import decimal
 
 import pytest
+import qattrs
 from hypothesis import given
 from hypothesis import strategies as st
-
-import qattrs
 
 INT64_MIN, INT64_MAX = -(2**63), 2**63 - 1
 
@@ -25,12 +24,32 @@ FLAGS = {
 
 QUANT_MEMBERS = (
     ["get_value"]
-    + [f"set_{n}" for n in ("scale", "shift", "static", "dynamic", "symmetric", "asymmetric",
-                            "per_tensor", "per_channel", "per_block", "feature", "weight")]
+    + [
+        f"set_{n}"
+        for n in (
+            "scale",
+            "shift",
+            "static",
+            "dynamic",
+            "symmetric",
+            "asymmetric",
+            "per_tensor",
+            "per_channel",
+            "per_block",
+            "feature",
+            "weight",
+        )
+    ]
     + [f"is_{n}" for n in FLAGS]
 )
-CALIB_CODES = {"max": 1, "kl": 2, "percentile": 4, "min_max": 8, "max_per_channel": 16,
-               "percentile_per_channel": 32}
+CALIB_CODES = {
+    "max": 1,
+    "kl": 2,
+    "percentile": 4,
+    "min_max": 8,
+    "max_per_channel": 16,
+    "percentile_per_channel": 32,
+}
 CALIB_MEMBERS = [f"set_{n}" for n in CALIB_CODES] + ["get_value", "number_of_methods"]
 
 
@@ -71,16 +90,17 @@ def test_every_operation_is_a_read_only_property_in_order(cls, members, result_t
 
 @pytest.mark.parametrize(
     "cls, name, signature",
-    [(qattrs.QuantizationAttrs, "get_value", "-> int"),
-     (qattrs.QuantizationAttrs, "set_scale", "-> None"),
-     (qattrs.QuantizationAttrs, "is_weight", "-> bool"),
-     (qattrs.CalibrationAttrs, "get_value", "-> List[int]"),
-     (qattrs.CalibrationAttrs, "number_of_methods", "-> int"),
-     (qattrs.CalibrationAttrs, "set_kl", "-> None")],
+    [
+        (qattrs.QuantizationAttrs, "get_value", "-> int"),
+        (qattrs.QuantizationAttrs, "set_scale", "-> None"),
+        (qattrs.QuantizationAttrs, "is_weight", "-> bool"),
+        (qattrs.CalibrationAttrs, "get_value", "-> List[int]"),
+        (qattrs.CalibrationAttrs, "number_of_methods", "-> int"),
+        (qattrs.CalibrationAttrs, "set_kl", "-> None"),
+    ],
 )
 def test_property_signatures(cls, name, signature):
-    assert vars(cls)[name].fget.__doc__.strip() == (
-        f"(arg0: qattrs.{cls.__name__}) {signature}")
+    assert vars(cls)[name].fget.__doc__.strip() == (f"(arg0: qattrs.{cls.__name__}) {signature}")
 
 
 @pytest.mark.parametrize(
@@ -91,7 +111,8 @@ def test_constructor_overloads(cls, argument):
     assert cls.__init__.__doc__ == (
         "__init__(*args, **kwargs)\nOverloaded function.\n\n"
         f"1. __init__(self: qattrs.{cls.__name__}) -> None\n\n"
-        f"2. __init__(self: qattrs.{cls.__name__}, arg0: {argument}) -> None\n")
+        f"2. __init__(self: qattrs.{cls.__name__}, arg0: {argument}) -> None\n"
+    )
 
 
 # --- QuantizationAttrs -------------------------------------------------------
@@ -124,8 +145,13 @@ def test_reading_setters_changes_the_word(setters, word):
 
 @pytest.mark.parametrize(
     "start, setter, word",
-    [(3, "scale", 1), (0x8000, "per_block", 0xC000), (-1, "static", -513),
-     (INT64_MIN, "weight", INT64_MIN | 0x20000), (INT64_MAX, "scale", INT64_MAX & ~0x2)],
+    [
+        (3, "scale", 1),
+        (0x8000, "per_block", 0xC000),
+        (-1, "static", -513),
+        (INT64_MIN, "weight", INT64_MIN | 0x20000),
+        (INT64_MAX, "scale", INT64_MAX & ~0x2),
+    ],
 )
 def test_words_from_integers_are_kept_as_given(start, setter, word):
     a = qattrs.QuantizationAttrs(start)
@@ -141,9 +167,11 @@ def test_all_bits_set_reports_every_flag():
 
 
 @given(
-    start=st.one_of(st.integers(INT64_MIN, INT64_MAX),
-                    st.integers(0, 0x3FFFF),  # the flag nibbles and their free bits
-                    st.sampled_from([0, -1, 0x1111, INT64_MIN, INT64_MAX])),
+    start=st.one_of(
+        st.integers(INT64_MIN, INT64_MAX),
+        st.integers(0, 0x3FFFF),  # the flag nibbles and their free bits
+        st.sampled_from([0, -1, 0x1111, INT64_MIN, INT64_MAX]),
+    ),
     setters=st.lists(st.sampled_from(sorted(FLAGS))),
 )
 def test_setters_follow_the_mask_model(start, setters):
@@ -180,8 +208,14 @@ class IntOnly:
 
 @pytest.mark.parametrize(
     "argument, word",
-    [(Index(42), 42), (True, 1), (IntOnly(), 7), (decimal.Decimal(5), 5),
-     (INT64_MIN, INT64_MIN), (INT64_MAX, INT64_MAX)],
+    [
+        (Index(42), 42),
+        (True, 1),
+        (IntOnly(), 7),
+        (decimal.Decimal(5), 5),
+        (INT64_MIN, INT64_MIN),
+        (INT64_MAX, INT64_MAX),
+    ],
     ids=["__index__", "bool", "__int__", "Decimal", "int64-min", "int64-max"],
 )
 def test_integer_conversions_accepted(argument, word):
@@ -195,8 +229,19 @@ class RaisingIndex:
 
 @pytest.mark.parametrize(
     "args",
-    [(3.0,), (1.5,), ("12",), (b"1",), (None,), (2**63,), (INT64_MIN - 1,), (2**100,),
-     (RaisingIndex(),), ([1],), (1, 2)],
+    [
+        (3.0,),
+        (1.5,),
+        ("12",),
+        (b"1",),
+        (None,),
+        (2**63,),
+        (INT64_MIN - 1,),
+        (2**100,),
+        (RaisingIndex(),),
+        ([1],),
+        (1, 2),
+    ],
     ids=repr,
 )
 def test_quantization_constructor_refusals(args):
@@ -233,9 +278,15 @@ def test_setters_append_in_call_order():
 
 @pytest.mark.parametrize(
     "codes, expected",
-    [([8, 8, 0, -5, 64], [8, 8, 0, -5, 64]), ((4, 4), [4, 4]), (range(3), [0, 1, 2]),
-     ([Index(16)], [16]), ([True, False], [1, 0]), (bytearray(b"\x01\x02"), [1, 2]),
-     ([INT64_MIN, INT64_MAX], [INT64_MIN, INT64_MAX])],
+    [
+        ([8, 8, 0, -5, 64], [8, 8, 0, -5, 64]),
+        ((4, 4), [4, 4]),
+        (range(3), [0, 1, 2]),
+        ([Index(16)], [16]),
+        ([True, False], [1, 0]),
+        (bytearray(b"\x01\x02"), [1, 2]),
+        ([INT64_MIN, INT64_MAX], [INT64_MIN, INT64_MAX]),
+    ],
     ids=["list", "tuple", "range", "__index__", "bools", "bytearray", "int64-bounds"],
 )
 def test_any_sequence_of_integers_is_copied(codes, expected):
@@ -246,8 +297,18 @@ def test_any_sequence_of_integers_is_copied(codes, expected):
 
 @pytest.mark.parametrize(
     "args",
-    [("12",), (b"12",), ([1, 2.0],), ([1, "2"],), ([2**63],), ([1, None],), ({1, 2},),
-     (iter([1, 2]),), (5,), ([1], [2])],
+    [
+        ("12",),
+        (b"12",),
+        ([1, 2.0],),
+        ([1, "2"],),
+        ([2**63],),
+        ([1, None],),
+        ({1, 2},),
+        (iter([1, 2]),),
+        (5,),
+        ([1], [2]),
+    ],
     ids=repr,
 )
 def test_calibration_constructor_refusals(args):
@@ -265,8 +326,10 @@ def test_get_value_returns_a_new_list_each_read():
     assert c.get_value == [8, 8, 0, -5, 64, 4]
 
 
-@given(start=st.lists(st.integers(INT64_MIN, INT64_MAX), max_size=20),
-       setters=st.lists(st.sampled_from(sorted(CALIB_CODES)), max_size=20))
+@given(
+    start=st.lists(st.integers(INT64_MIN, INT64_MAX), max_size=20),
+    setters=st.lists(st.sampled_from(sorted(CALIB_CODES)), max_size=20),
+)
 def test_calibration_list_model(start, setters):
     c = qattrs.CalibrationAttrs(start)
     for name in setters:

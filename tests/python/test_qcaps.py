@@ -1,35 +1,52 @@
 import itertools
 
-import pytest
-
 import catalogue_model as model
+import pytest
 import qcaps
 
-METHODS = ["is_input_support", "is_output_support", "input_support_types",
-           "output_support_types", "support_types"]
+METHODS = [
+    "is_input_support",
+    "is_output_support",
+    "input_support_types",
+    "output_support_types",
+    "support_types",
+]
+# name: (parameters after self, result), as pybind11 2.11 renders them.
+_PARAMETERS = {
+    "__init__": ("arg0: str", "None"),
+    "is_input_support": ("kind: str, qtype: str, idx: int = 0", "bool"),
+    "is_output_support": ("arg0: str, arg1: str", "bool"),
+    "input_support_types": ("kind: str, idx: int = 0", "Set[str]"),
+    "output_support_types": ("arg0: str", "Set[str]"),
+    "support_types": ("arg0: str, arg1: str", "Set[str]"),
+}
 SIGNATURES = {
-    "__init__": "__init__(self: qcaps.OperatorType, arg0: str) -> None\n",
-    "is_input_support":
-        "is_input_support(self: qcaps.OperatorType, kind: str, qtype: str, idx: int = 0) -> bool\n",
-    "is_output_support":
-        "is_output_support(self: qcaps.OperatorType, arg0: str, arg1: str) -> bool\n",
-    "input_support_types":
-        "input_support_types(self: qcaps.OperatorType, kind: str, idx: int = 0) -> Set[str]\n",
-    "output_support_types":
-        "output_support_types(self: qcaps.OperatorType, arg0: str) -> Set[str]\n",
-    "support_types":
-        "support_types(self: qcaps.OperatorType, arg0: str, arg1: str) -> Set[str]\n",
+    name: f"{name}(self: qcaps.OperatorType, {params}) -> {result}\n"
+    for name, (params, result) in _PARAMETERS.items()
 }
 TYPES = ["int8", "int16", "int32", "float16", "float32"]
 INDICES = [0, 1, 2, 3, 7, -1, -2, 2**31 - 1, -(2**31)]
-PATTERN_FIELDS = TYPES + ["?", "x"]
-PATTERNS = (["?", "x", ""]
-            + ["-".join(p) for p in itertools.product(PATTERN_FIELDS, repeat=2)]
-            + ["-".join(p) for p in itertools.product(["int8", "int16", "float32", "?", "x"],
-                                                      repeat=3)]
-            + ["x-x-x-?", "?-x-x-x", "int8-int8-int?", "int8-", "-?"])
-NEAR_MISSES = ["", "Corvel", "CORVEL", "corvel ", " corvel", "corvel-", "corvel-ex", "tamsin3",
-               "pelo", "m5", "m55\x00", "корвел"]
+PATTERN_FIELDS = [*TYPES, "?", "x"]
+PATTERNS = (
+    ["?", "x", ""]
+    + ["-".join(p) for p in itertools.product(PATTERN_FIELDS, repeat=2)]
+    + ["-".join(p) for p in itertools.product(["int8", "int16", "float32", "?", "x"], repeat=3)]
+    + ["x-x-x-?", "?-x-x-x", "int8-int8-int?", "int8-", "-?"]
+)
+NEAR_MISSES = [
+    "",
+    "Corvel",
+    "CORVEL",
+    "corvel ",
+    " corvel",
+    "corvel-",
+    "corvel-ex",
+    "tamsin3",
+    "pelo",
+    "m5",
+    "m55\x00",
+    "корвел",
+]
 
 
 @pytest.fixture(scope="module", params=model.ALL_TARGETS)
@@ -79,17 +96,26 @@ def test_named_parameters_by_keyword():
 
 @pytest.mark.parametrize(
     "call",
-    [lambda c: c.is_output_support(kind="Conv", qtype="int8"),
-     lambda c: c.is_output_support("Conv", qtype="int8"),
-     lambda c: c.output_support_types(kind="Conv"),
-     lambda c: c.support_types(kind="Conv", qtype="?"),
-     lambda c: c.support_types("Conv", pattern="?"),
-     lambda c: c.input_support_types(name="Conv"),
-     lambda c: qcaps.OperatorType(name="corvel"),
-     lambda c: qcaps.OperatorType(target="corvel")],
-    ids=["is_output_support-kw", "is_output_support-2nd-kw", "output_support_types-kw",
-         "support_types-kw", "support_types-2nd-kw", "input_support_types-wrong-name",
-         "init-name", "init-target"],
+    [
+        lambda c: c.is_output_support(kind="Conv", qtype="int8"),
+        lambda c: c.is_output_support("Conv", qtype="int8"),
+        lambda c: c.output_support_types(kind="Conv"),
+        lambda c: c.support_types(kind="Conv", qtype="?"),
+        lambda c: c.support_types("Conv", pattern="?"),
+        lambda c: c.input_support_types(name="Conv"),
+        lambda c: qcaps.OperatorType(name="corvel"),
+        lambda c: qcaps.OperatorType(target="corvel"),
+    ],
+    ids=[
+        "is_output_support-kw",
+        "is_output_support-2nd-kw",
+        "output_support_types-kw",
+        "support_types-kw",
+        "support_types-2nd-kw",
+        "input_support_types-wrong-name",
+        "init-name",
+        "init-target",
+    ],
 )
 def test_positional_only_parameters_refuse_keywords(call):
     with pytest.raises(TypeError, match="incompatible"):
@@ -115,11 +141,17 @@ def test_idx_must_be_a_32_bit_integer(idx):
 @pytest.mark.parametrize("bad", [1, None, 1.5, ["Conv"], "\udc80"], ids=repr)
 def test_names_and_types_must_be_str(bad):
     c = qcaps.OperatorType("corvel")
-    calls = [lambda: c.is_input_support(bad, "int8"), lambda: c.is_input_support("Conv", bad),
-             lambda: c.is_output_support(bad, "int8"), lambda: c.is_output_support("Conv", bad),
-             lambda: c.input_support_types(bad), lambda: c.output_support_types(bad),
-             lambda: c.support_types(bad, "?"), lambda: c.support_types("Conv", bad),
-             lambda: qcaps.OperatorType(bad)]
+    calls = [
+        lambda: c.is_input_support(bad, "int8"),
+        lambda: c.is_input_support("Conv", bad),
+        lambda: c.is_output_support(bad, "int8"),
+        lambda: c.is_output_support("Conv", bad),
+        lambda: c.input_support_types(bad),
+        lambda: c.output_support_types(bad),
+        lambda: c.support_types(bad, "?"),
+        lambda: c.support_types("Conv", bad),
+        lambda: qcaps.OperatorType(bad),
+    ]
     for call in calls:
         with pytest.raises(TypeError):
             call()
@@ -134,9 +166,14 @@ def test_bytes_convert_like_their_utf8_text():
 
 def test_wrong_argument_counts():
     c = qcaps.OperatorType("corvel")
-    for call in [lambda: qcaps.OperatorType(), lambda: qcaps.OperatorType("corvel", "pelor"),
-                 lambda: c.support_types("Conv"), lambda: c.output_support_types(),
-                 lambda: c.is_input_support("Conv"), lambda: c.input_support_types("Conv", 0, 1)]:
+    for call in [
+        lambda: qcaps.OperatorType(),
+        lambda: qcaps.OperatorType("corvel", "pelor"),
+        lambda: c.support_types("Conv"),
+        lambda: c.output_support_types(),
+        lambda: c.is_input_support("Conv"),
+        lambda: c.input_support_types("Conv", 0, 1),
+    ]:
         with pytest.raises(TypeError):
             call()
 
@@ -151,17 +188,20 @@ def test_the_headline_query():
 def test_sample_operators_agree_with_the_model(target, catalogue):
     for op, combos in model.sample(target):
         assert catalogue.output_support_types(op) == model.output_support_types(combos), op
-        for qtype in TYPES + ["", "int"]:
+        for qtype in [*TYPES, "", "int"]:
             assert catalogue.is_output_support(op, qtype) == (
-                qtype in model.output_support_types(combos)), (op, qtype)
+                qtype in model.output_support_types(combos)
+            ), (op, qtype)
         for idx in INDICES:
             expected = model.input_support_types(combos, idx)
             assert catalogue.input_support_types(op, idx) == expected, (op, idx)
-            for qtype in TYPES + [""]:
+            for qtype in [*TYPES, ""]:
                 assert catalogue.is_input_support(op, qtype, idx) == (qtype in expected)
         for pattern in PATTERNS:
             assert catalogue.support_types(op, pattern) == model.support_types(combos, pattern), (
-                op, pattern)
+                op,
+                pattern,
+            )
 
 
 @pytest.mark.parametrize("op", ["Conv", "conv", "CONV", "sigmoid", "NotAnOperator", "", "Conv "])
@@ -196,7 +236,8 @@ def test_every_call_returns_a_fresh_set(catalogue):
     assert "bogus" not in catalogue.input_support_types("Sigmoid")
     assert catalogue.support_types("Sigmoid", "?") is not catalogue.support_types("Sigmoid", "?")
     assert catalogue.output_support_types("Sigmoid") is not catalogue.output_support_types(
-        "Sigmoid")
+        "Sigmoid"
+    )
 
 
 def test_results_are_sets_of_str_and_bools(catalogue):

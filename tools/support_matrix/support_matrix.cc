@@ -21,7 +21,11 @@ using orvel::CombinationSet;
 using orvel::OperatorType;
 using Table = std::map<std::string, CombinationSet>;  // by operator name
 
-const std::vector<std::string> kTargets{"tamsin", "tamsin2", "corvel", "corvel-e", "pelor", "m55"};
+const std::vector<std::string>& targets() {
+  static const std::vector<std::string> names{"tamsin",   "tamsin2", "corvel",
+                                              "corvel-e", "pelor",   "m55"};
+  return names;
+}
 
 Table tableOf(const std::string& target) {
   Table table;
@@ -37,9 +41,10 @@ struct Family {
 
 std::vector<Family> families() {
   std::vector<Family> out;
-  for (const std::string& target : kTargets) {
+  for (const std::string& target : targets()) {
     Table table = tableOf(target);
-    auto same = std::find_if(out.begin(), out.end(), [&](const Family& f) { return f.table == table; });
+    auto same =
+        std::find_if(out.begin(), out.end(), [&](const Family& f) { return f.table == table; });
     if (same != out.end()) {
       same->targets.push_back(target);
     } else {
@@ -57,6 +62,7 @@ std::string join(const std::vector<std::string>& parts, const std::string& separ
 
 std::string quoted(const std::vector<std::string>& targets) {
   std::vector<std::string> q;
+  q.reserve(targets.size());
   for (const std::string& t : targets) q.push_back("\"" + t + "\"");
   return join(q, ", ");
 }
@@ -107,15 +113,15 @@ std::string markdown(const std::vector<Family>& fams) {
      << "The data types that appear in each operator's combination strings on each target "
      << "(i8 = int8, f16 = float16, ...), with the number of strings; `-` where the target has "
      << "no entry, so every query answers nothing.\n\n"
-     << "| Operator | " << join(kTargets, " | ") << " |\n|---|";
-  for (std::size_t i = 0; i < kTargets.size(); ++i) md << "---:|";
+     << "| Operator | " << join(targets(), " | ") << " |\n|---|";
+  for (std::size_t i = 0; i < targets().size(); ++i) md << "---:|";
   md << "\n";
   std::map<std::string, Table> byTarget;
   for (const Family& f : fams)
     for (const std::string& t : f.targets) byTarget[t] = f.table;
   for (const std::string& op : operators) {
     md << "| " << op << " |";
-    for (const std::string& t : kTargets) {
+    for (const std::string& t : targets()) {
       const auto found = byTarget[t].find(op);
       md << " " << (found == byTarget[t].end() ? "-" : typesOf(found->second)) << " |";
     }
@@ -130,7 +136,8 @@ std::string markdown(const std::vector<Family>& fams) {
        << "| Combination strings | Operators |\n|---|---|\n";
     std::map<CombinationSet, std::vector<std::string>> rows;
     for (const auto& [op, combos] : f.table) rows[combos].push_back(op);
-    std::vector<std::pair<CombinationSet, std::vector<std::string>>> ordered(rows.begin(), rows.end());
+    std::vector<std::pair<CombinationSet, std::vector<std::string>>> ordered(rows.begin(),
+                                                                             rows.end());
     std::stable_sort(ordered.begin(), ordered.end(),
                      [](const auto& a, const auto& b) { return a.first.size() < b.first.size(); });
     for (const auto& [combos, ops] : ordered) {
@@ -184,9 +191,10 @@ std::string svg(const std::vector<Family>& fams) {
       for (std::size_t r = 0; r < operators.size(); ++r) {
         const auto entry = f.table.find(operators[r]);
         if (entry == f.table.end() || entry->second.count(combos[c]) == 0) continue;
-        out << "<rect x=\"" << x + 1 << "\" y=\"" << kTitle + kHeader + static_cast<int>(r) * kCell + 1
-            << "\" width=\"" << kCell - 2 << "\" height=\"" << kCell - 2 << "\" fill=\""
-            << (floating ? "#4a7ab5" : "#d9822b") << "\"/>\n";
+        out << "<rect x=\"" << x + 1 << "\" y=\""
+            << kTitle + kHeader + static_cast<int>(r) * kCell + 1 << "\" width=\"" << kCell - 2
+            << "\" height=\"" << kCell - 2 << "\" fill=\"" << (floating ? "#4a7ab5" : "#d9822b")
+            << "\"/>\n";
       }
     }
     x0 += static_cast<int>(combos.size()) * kCell + kGap;
@@ -199,7 +207,7 @@ std::string json(const std::vector<Family>& fams) {
   std::ostringstream out;
   out << "{\n";
   bool firstTarget = true;
-  for (const std::string& target : kTargets) {
+  for (const std::string& target : targets()) {
     const Family& f = *std::find_if(fams.begin(), fams.end(), [&](const Family& x) {
       return std::count(x.targets.begin(), x.targets.end(), target) > 0;
     });
@@ -243,7 +251,7 @@ int main(int argc, char** argv) {
     std::cerr << "usage: support_matrix DIR | --check DIR | --json\n";
     return 2;
   }
-  const std::string dir = args.back();
+  const std::string& dir = args.back();
   const std::vector<std::pair<std::string, std::string>> files{
       {dir + "/support-matrix.md", markdown(fams)}, {dir + "/support-matrix.svg", svg(fams)}};
   int stale = 0;
