@@ -6,6 +6,7 @@
 #include <initializer_list>  // std::initializer_list
 #include <optional>          // std::optional
 #include <string_view>       // std::string_view
+#include <utility>           // std::pair
 
 namespace orvel {
 
@@ -319,10 +320,17 @@ std::set<std::string> OperatorType::supportTypes(Symbol kind, const std::string&
   const std::size_t g = hyphens(qtype);
   // The collected position: the number of hyphens before the first "?".
   const std::size_t k = hyphens(std::string_view(qtype).substr(0, question));
+  // The pattern's own fields do not depend on the combination: read them once,
+  // keeping only the positions that must match.
+  std::vector<std::pair<std::size_t, std::string_view>> required;
+  required.reserve(g + 1);
+  for (std::size_t i = 0; i <= g; ++i) {
+    const std::string_view p = position(qtype, i, g);
+    if (p != "?" && p != "x") required.emplace_back(i, p);
+  }
   const auto matched = [&](std::string_view combo) -> std::optional<std::string_view> {
-    for (std::size_t i = 0; i <= g; ++i) {
-      const std::string_view p = position(qtype, i, g);
-      if (p != "?" && p != "x" && position(combo, i, g) != p) {
+    for (const auto& [i, p] : required) {
+      if (position(combo, i, g) != p) {
         return std::nullopt;  // the remaining positions are not examined
       }
     }
