@@ -3,7 +3,6 @@
 // not done, so that the next call builds it again from the start.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <functional>
 #include <string>
 
@@ -16,10 +15,7 @@ namespace {
 
 using namespace onnx;  // NOLINT(google-build-using-namespace)
 using Access = InternedStringsTestAccess;
-
-void report(const std::string& operation, std::size_t points) {
-  std::printf("[alloc points] %-44s %zu\n", operation.c_str(), points);
-}
+using failing_allocator::report;
 
 // Declared first: the symbol table must not exist yet.
 TEST(FirstCallAllocationFailure, SymbolTableCreation) {

@@ -4,7 +4,6 @@
 // build), leave the shared state usable and never leave the lock held.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <map>
 #include <set>
 #include <string>
@@ -12,17 +11,15 @@
 #include "catalogue/operator_type.h"
 #include "failing_allocator.h"
 #include "interned_strings_access.h"
+#include "test_support.h"
 
 namespace orvel {
 namespace {
 
 using namespace onnx;  // NOLINT(google-build-using-namespace)
 using Access = InternedStringsTestAccess;
+using failing_allocator::report;
 using failing_allocator::sweep;
-
-void report(const std::string& operation, std::size_t points) {
-  std::printf("[alloc points] %-44s %zu\n", operation.c_str(), points);
-}
 
 std::map<uint32_t, CombinationSet> contents(const OperatorType& c) {
   return std::map<uint32_t, CombinationSet>(c.supportMap.begin(), c.supportMap.end());
@@ -65,9 +62,7 @@ INSTANTIATE_TEST_SUITE_P(Targets, ConstructorFailure,
                          ::testing::Values("tamsin", "tamsin2", "corvel", "corvel-e", "pelor",
                                            "m55", "unknown"),
                          [](const ::testing::TestParamInfo<std::string>& param) {
-                           std::string name = param.param;
-                           for (char& ch : name) ch = ch == '-' ? '_' : ch;
-                           return name;
+                           return testNameOf(param.param);
                          });
 
 TEST(AllocationFailure, DefaultConstructorAndGetLutOps) {

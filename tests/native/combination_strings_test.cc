@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "catalogue/operator_type.h"
+#include "test_support.h"
 
 namespace orvel {
 namespace {
@@ -63,10 +64,6 @@ INSTANTIATE_TEST_SUITE_P(Rules, OutputField,
                                            OutputCase{"int8", "int8"}, OutputCase{"int8-", ""},
                                            OutputCase{"", ""}, OutputCase{"-int8", "int8"},
                                            OutputCase{"a-b-c-d-e", "e"}));
-
-std::vector<uint32_t> ids(const std::vector<Symbol>& list) {
-  return std::vector<uint32_t>(list.begin(), list.end());
-}
 
 TEST(Concat, JoinsInArgumentOrderKeepingDuplicates) {
   const std::vector<Symbol> a{kAdd, kSub};

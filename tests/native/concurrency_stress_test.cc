@@ -8,7 +8,6 @@
 #include <map>
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "catalogue/operator_type.h"
@@ -73,18 +72,11 @@ TEST(ConcurrencyStress, FirstCallsFromManyThreadsAgreeWithOneThread) {
   std::vector<OperatorType> catalogues;
   for (const char* target : kTargets) catalogues.emplace_back(target);
 
-  StartBarrier start(kThreads);
   std::vector<Answers> answers(kThreads);
-  std::vector<std::thread> threads;
-  threads.reserve(kThreads);
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([&, t] {
-      start.arriveAndWait();
-      for (int round = 0; round < kRounds; ++round)
-        ask(catalogues, t, round, answers[static_cast<std::size_t>(t)]);
-    });
-  }
-  for (std::thread& thread : threads) thread.join();
+  runTogether(kThreads, [&](int t) {
+    for (int round = 0; round < kRounds; ++round)
+      ask(catalogues, t, round, answers[static_cast<std::size_t>(t)]);
+  });
 
   // The single-threaded answers, now that everything exists.
   Answers reference;

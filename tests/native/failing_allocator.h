@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <cstdio>
 #include <new>
+#include <string>
 
 /// A test-only replacement of the global allocation functions that can make
 /// one chosen allocation of the calling thread throw std::bad_alloc.
@@ -13,6 +15,11 @@ namespace failing_allocator {
 void failAt(std::size_t n);
 /// Stops counting; returns true if the armed failure was reached.
 bool disarm();
+
+/// Prints how many allocation points a sweep of `operation` covered.
+inline void report(const std::string& operation, std::size_t points) {
+  std::printf("[alloc points] %-44s %zu\n", operation.c_str(), points);
+}
 
 /// Runs `operation` once for every allocation it makes, with that allocation
 /// failing, until a run completes without reaching the failure. After each

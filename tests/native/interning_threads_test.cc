@@ -5,7 +5,6 @@
 #include <map>
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "interned_strings_access.h"
@@ -24,32 +23,23 @@ constexpr int kStride = 150;
 std::string nameOf(int n) { return "threaded-op-" + std::to_string(n); }
 
 TEST(InterningThreads, OverlappingNamesGetOneIdEachAndIdsStayDense) {
-  StartBarrier start(kThreads);
   std::vector<std::map<std::string, uint32_t>> seen(kThreads);
   std::vector<int> wrongNames(kThreads, 0);
-  std::vector<std::thread> threads;
-  threads.reserve(kThreads);
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([&, t] {
-      start.arriveAndWait();
-      // The very first use of the table in this process happens here, in
-      // every thread at once. Alternate directions to vary the interleaving.
-      for (int i = 0; i < kNamesPerThread; ++i) {
-        const int n = t * kStride + (t % 2 == 0 ? i : kNamesPerThread - 1 - i);
-        const Symbol sym(nameOf(n));
-        seen[static_cast<std::size_t>(t)][nameOf(n)] = sym;
-        if (sym.toString() != nameOf(n)) {
-          ++wrongNames[static_cast<std::size_t>(t)];
-        }
-        if (Symbol(kSigmoid).toString() != std::string("Sigmoid")) {
-          ++wrongNames[static_cast<std::size_t>(t)];
-        }
+  runTogether(kThreads, [&](int t) {
+    // The very first use of the table in this process happens here, in
+    // every thread at once. Alternate directions to vary the interleaving.
+    for (int i = 0; i < kNamesPerThread; ++i) {
+      const int n = t * kStride + (t % 2 == 0 ? i : kNamesPerThread - 1 - i);
+      const Symbol sym(nameOf(n));
+      seen[static_cast<std::size_t>(t)][nameOf(n)] = sym;
+      if (sym.toString() != nameOf(n)) {
+        ++wrongNames[static_cast<std::size_t>(t)];
       }
-    });
-  }
-  for (std::thread& thread : threads) {
-    thread.join();
-  }
+      if (Symbol(kSigmoid).toString() != std::string("Sigmoid")) {
+        ++wrongNames[static_cast<std::size_t>(t)];
+      }
+    }
+  });
 
   std::map<std::string, uint32_t> agreed;
   for (int t = 0; t < kThreads; ++t) {
@@ -83,28 +73,19 @@ TEST(InterningThreads, ConcurrentNamesOfDynamicIdsAreStable) {
     symbols.emplace_back("stable-" + std::to_string(n));
     addresses.push_back(symbols.back().toString());
   }
-  StartBarrier start(kThreads);
   std::vector<int> mismatches(kThreads, 0);
-  std::vector<std::thread> threads;
-  threads.reserve(kThreads);
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([&, t] {
-      start.arriveAndWait();
-      for (int round = 0; round < 200; ++round) {
-        // Keep interning while others read, so the maps grow under them.
-        const Symbol fresh("churn-" + std::to_string(t) + "-" + std::to_string(round));
-        (void)fresh;
-        for (std::size_t i = 0; i < symbols.size(); ++i) {
-          if (symbols[i].toString() != addresses[i]) {
-            ++mismatches[static_cast<std::size_t>(t)];
-          }
+  runTogether(kThreads, [&](int t) {
+    for (int round = 0; round < 200; ++round) {
+      // Keep interning while others read, so the maps grow under them.
+      const Symbol fresh("churn-" + std::to_string(t) + "-" + std::to_string(round));
+      (void)fresh;
+      for (std::size_t i = 0; i < symbols.size(); ++i) {
+        if (symbols[i].toString() != addresses[i]) {
+          ++mismatches[static_cast<std::size_t>(t)];
         }
       }
-    });
-  }
-  for (std::thread& thread : threads) {
-    thread.join();
-  }
+    }
+  });
   for (int t = 0; t < kThreads; ++t) {
     EXPECT_EQ(mismatches[static_cast<std::size_t>(t)], 0) << "thread " << t;
   }

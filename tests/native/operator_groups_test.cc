@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "catalogue/operator_type.h"
+#include "test_support.h"
 
 namespace orvel {
 namespace {
@@ -14,10 +15,6 @@ namespace {
 using namespace onnx;  // NOLINT(google-build-using-namespace)
 
 const char* const kTargets[] = {"tamsin", "tamsin2", "corvel", "corvel-e", "pelor", "m55"};
-
-std::vector<uint32_t> ids(const std::vector<Symbol>& list) {
-  return std::vector<uint32_t>(list.begin(), list.end());
-}
 
 std::set<uint32_t> idSet(const std::vector<Symbol>& list) {
   return std::set<uint32_t>(list.begin(), list.end());

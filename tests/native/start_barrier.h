@@ -3,6 +3,8 @@
 #include <condition_variable>
 #include <cstddef>
 #include <mutex>
+#include <thread>
+#include <vector>
 
 /// Holds threads until all of them have arrived, so that their first calls
 /// overlap as much as possible.
@@ -24,3 +26,19 @@ class StartBarrier {
   std::condition_variable released_;
   std::size_t remaining_;
 };
+
+/// Runs `body(t)` on `count` threads, t = 0 .. count - 1, released together by
+/// a StartBarrier, and returns once all have finished.
+template <typename Body>
+void runTogether(int count, Body body) {
+  StartBarrier start(static_cast<std::size_t>(count));
+  std::vector<std::thread> threads;
+  threads.reserve(static_cast<std::size_t>(count));
+  for (int t = 0; t < count; ++t) {
+    threads.emplace_back([&start, &body, t] {
+      start.arriveAndWait();
+      body(t);
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+}

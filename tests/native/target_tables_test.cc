@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "catalogue/operator_type.h"
+#include "test_support.h"
 
 namespace orvel {
 namespace {
@@ -121,10 +122,6 @@ std::map<uint32_t, CombinationSet> actualMap(const OperatorType& catalogue) {
                                             catalogue.supportMap.end());
 }
 
-std::vector<uint32_t> ids(const std::vector<Symbol>& list) {
-  return std::vector<uint32_t>(list.begin(), list.end());
-}
-
 struct Target {
   const char* name;
   std::vector<Row> table;
@@ -182,9 +179,7 @@ INSTANTIATE_TEST_SUITE_P(AllTargets, TargetTables,
                                            Target{"pelor", kPelorTable, 97, kPelorSingleInt16},
                                            Target{"m55", m55Table(), 97, kPelorSingleInt16}),
                          [](const ::testing::TestParamInfo<Target>& param) {
-                           std::string name = param.param.name;
-                           for (char& ch : name) ch = ch == '-' ? '_' : ch;
-                           return name;
+                           return testNameOf(param.param.name);
                          });
 
 TEST(TargetTableRelations, AliasesBuildEqualTables) {
