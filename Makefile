@@ -17,6 +17,12 @@ TARGET   ?= corvel
 # Seconds each fuzzer runs under `make fuzz`.
 FUZZ_SECONDS ?= 60
 
+# CMake configure with the environment's Ninja; WITH_PYTHON adds the
+# extension modules, built against the environment's Python and pybind11.
+CONFIGURE   = $(VENV)/bin/cmake -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja)
+WITH_PYTHON = -DQCAPS_BUILD_PYTHON=ON -DPython_EXECUTABLE=$(abspath $(VPY)) \
+              -Dpybind11_DIR="$$($(VPY) -m pybind11 --cmakedir)"
+
 SOURCES  := CMakeLists.txt pyproject.toml \
             $(shell find onnx catalogue attrs stubs -name '*.cc' -o -name '*.h' -o -name '*.pyi' -o -name CMakeLists.txt)
 
@@ -55,7 +61,7 @@ demo: $(VENV)/.installed
 # Native build of the libraries and their GoogleTest suites.
 $(NATIVE)/CMakeCache.txt: $(VENV)/.tools
 	tools/ensure-debian-package.sh libgtest-dev /usr/include/gtest/gtest.h
-	$(VENV)/bin/cmake -S . -B $(NATIVE) -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) \
+	$(CONFIGURE) -S . -B $(NATIVE) \
 	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQCAPS_WARNINGS_AS_ERRORS=$(WERROR)
 
 test-native: $(NATIVE)/CMakeCache.txt
@@ -76,8 +82,7 @@ test-types: $(VENV)/.installed
 test-consumer: test-native
 	rm -rf build/install build/consumer
 	$(VENV)/bin/cmake --install $(NATIVE) --prefix build/install
-	$(VENV)/bin/cmake -S tests/consumer -B build/consumer -G Ninja \
-	  -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) -DCMAKE_PREFIX_PATH=$(abspath build/install)
+	$(CONFIGURE) -S tests/consumer -B build/consumer -DCMAKE_PREFIX_PATH=$(abspath build/install)
 	$(VENV)/bin/cmake --build build/consumer
 	build/consumer/consumer
 
@@ -99,10 +104,8 @@ clean:
 
 bench: $(VENV)/.installed
 	tools/ensure-debian-package.sh libbenchmark-dev /usr/include/benchmark/benchmark.h
-	$(VENV)/bin/cmake -S . -B build/bench -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) \
-	  -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DQCAPS_BUILD_BENCHMARKS=ON \
-	  -DQCAPS_BUILD_PYTHON=ON -DQCAPS_WARNINGS_AS_ERRORS=$(WERROR) \
-	  -DPython_EXECUTABLE=$(abspath $(VPY)) -Dpybind11_DIR="$$($(VPY) -m pybind11 --cmakedir)" >/dev/null
+	$(CONFIGURE) -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
+	  -DQCAPS_BUILD_BENCHMARKS=ON -DQCAPS_WARNINGS_AS_ERRORS=$(WERROR) $(WITH_PYTHON) >/dev/null
 	$(VENV)/bin/cmake --build build/bench --target native_bench qcaps_floor support_matrix
 	build/bench/benchmarks/native_bench --benchmark_min_time=0.2 \
 	  --benchmark_out=build/bench/native.json --benchmark_out_format=json >/dev/null 2>&1
@@ -124,9 +127,8 @@ lint: $(VENV)/.tools
 	$(VENV)/bin/clang-format --dry-run --Werror $(CXX_SOURCES)
 	$(VENV)/bin/ruff format --check .
 	$(VENV)/bin/ruff check .
-	$(VENV)/bin/cmake -S . -B build/lint -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) \
-	  -DCMAKE_EXPORT_COMPILE_COMMANDS=ON -DQCAPS_BUILD_PYTHON=ON -DQCAPS_BUILD_BENCHMARKS=ON \
-	  -DPython_EXECUTABLE=$(abspath $(VPY)) -Dpybind11_DIR="$$($(VPY) -m pybind11 --cmakedir)" >/dev/null
+	$(CONFIGURE) -S . -B build/lint -DCMAKE_EXPORT_COMPILE_COMMANDS=ON \
+	  -DQCAPS_BUILD_BENCHMARKS=ON $(WITH_PYTHON) >/dev/null
 	echo $(TIDY_SOURCES) | xargs -n1 -P2 clang-tidy -p build/lint --quiet
 	for f in fuzz/*.cc; do clang-tidy --quiet $$f -- -std=c++17 -I.; done
 
@@ -143,10 +145,8 @@ SAN_ENV    := ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=
 
 sanitize: $(VENV)/.tools
 	tools/ensure-debian-package.sh libgtest-dev /usr/include/gtest/gtest.h
-	$(VENV)/bin/cmake -S . -B build/asan -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) \
-	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQCAPS_WARNINGS_AS_ERRORS=$(WERROR) \
-	  -DCMAKE_CXX_FLAGS="$(ASAN_FLAGS)" -DQCAPS_BUILD_PYTHON=ON \
-	  -DPython_EXECUTABLE=$(abspath $(VPY)) -Dpybind11_DIR="$$($(VPY) -m pybind11 --cmakedir)"
+	$(CONFIGURE) -S . -B build/asan -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DQCAPS_WARNINGS_AS_ERRORS=$(WERROR) -DCMAKE_CXX_FLAGS="$(ASAN_FLAGS)" $(WITH_PYTHON)
 	$(VENV)/bin/cmake --build build/asan
 	$(SAN_ENV) $(VENV)/bin/ctest --test-dir build/asan --output-on-failure
 	$(SAN_ENV) build/asan/tests/native/alloc_failure_first_calls_test | grep -E 'alloc points|PASSED'
@@ -154,9 +154,8 @@ sanitize: $(VENV)/.tools
 	$(SAN_ENV) LD_PRELOAD="$$(gcc -print-file-name=libasan.so)" \
 	  PYTHONPATH=$(abspath build/asan/catalogue/python):$(abspath build/asan/attrs) \
 	  QCAPS_EXPECT_MODULES_IN=$(abspath build/asan) $(VPY) -m pytest -p no:cacheprovider
-	$(VENV)/bin/cmake -S . -B build/tsan -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) \
-	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQCAPS_WARNINGS_AS_ERRORS=$(WERROR) \
-	  -DCMAKE_CXX_FLAGS="$(TSAN_FLAGS)"
+	$(CONFIGURE) -S . -B build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DQCAPS_WARNINGS_AS_ERRORS=$(WERROR) -DCMAKE_CXX_FLAGS="$(TSAN_FLAGS)"
 	$(VENV)/bin/cmake --build build/tsan --target interning_threads_test concurrency_stress_test
 	TSAN_OPTIONS=halt_on_error=1 build/tsan/tests/native/interning_threads_test
 	TSAN_OPTIONS=halt_on_error=1 build/tsan/tests/native/concurrency_stress_test
