@@ -25,43 +25,47 @@ std::size_t hyphens(std::string_view text) {
   return static_cast<std::size_t>(std::count(text.begin(), text.end(), '-'));
 }
 
+// What the rules can read out of a combination or pattern, found in one pass:
+// fields 0 and 1, the last field and the number of hyphens. Every input or
+// output position then costs O(1), however long the text.
+struct Fields {
+  explicit Fields(std::string_view text) : first(text), last(text) {
+    std::size_t previous = std::string_view::npos;
+    for (std::size_t at = text.find('-'); at != std::string_view::npos;
+         previous = at, at = text.find('-', at + 1)) {
+      if (hyphens == 0) {
+        first = text.substr(0, at);
+      } else if (hyphens == 1) {
+        second = text.substr(previous + 1, at - previous - 1);
+      }
+      last = text.substr(at + 1);
+      ++hyphens;
+    }
+  }
+
+  // The input field `idx` (idx >= 0): field 0 for idx 0 and for any idx at
+  // or past the number of hyphens, field 1 for idx 1, and the empty text for
+  // 2 <= idx < hyphens, which is never read out.
+  std::string_view input(std::size_t idx) const {
+    if (idx == 0 || idx >= hyphens) return first;
+    return idx == 1 ? second : std::string_view();
+  }
+
+  // Position `i` as a pattern with `g` hyphens lays positions out: input
+  // fields before g, the output at g.
+  std::string_view at(std::size_t i, std::size_t g) const { return i < g ? input(i) : last; }
+
+  std::string_view first;
+  std::string_view second;
+  std::string_view last;
+  std::size_t hyphens = 0;
+};
+
 std::string_view inputField(std::string_view combo, int idx) {
-  if (idx < 0) {
-    return std::string_view();
-  }
-  const std::size_t first = combo.find('-');
-  const std::string_view field0 = combo.substr(0, first);
-  if (idx == 0 || first == std::string_view::npos) {
-    return field0;
-  }
-  // Count hyphens only as far as the rules need: does the text have more
-  // than idx of them? An index at or past the number of inputs reads field 0.
-  const std::size_t second = combo.find('-', first + 1);
-  const auto wanted = static_cast<std::size_t>(idx) + 1;
-  std::size_t seen = second == std::string_view::npos ? 1 : 2;
-  for (std::size_t at = second; seen < wanted && at != std::string_view::npos;) {
-    at = combo.find('-', at + 1);
-    seen += at == std::string_view::npos ? 0 : 1;
-  }
-  if (seen < wanted) {
-    return field0;
-  }
-  if (idx == 1) {
-    return combo.substr(first + 1, second - first - 1);
-  }
-  return std::string_view();  // 2 <= idx < hyphens: never read out
+  return idx < 0 ? std::string_view() : Fields(combo).input(static_cast<std::size_t>(idx));
 }
 
-std::string_view outputField(std::string_view combo) {
-  const std::size_t last = combo.rfind('-');
-  return last == std::string_view::npos ? combo : combo.substr(last + 1);
-}
-
-// Text at position `i` of a combination or pattern whose position count is
-// set by a pattern with `g` hyphens: input fields before g, the output at g.
-std::string_view position(std::string_view text, std::size_t i, std::size_t g) {
-  return i < g ? inputField(text, static_cast<int>(i)) : outputField(text);
-}
+std::string_view outputField(std::string_view combo) { return Fields(combo).last; }
 
 // Distinct field values, as views into the combinations they come from. An
 // operator's combinations repeat a handful of values many times, so they are
@@ -317,24 +321,32 @@ std::set<std::string> OperatorType::supportTypes(Symbol kind, const std::string&
   if (entry == supportMap.end() || question == std::string::npos) {
     return std::set<std::string>();  // a pattern without "?" collects nothing
   }
-  const std::size_t g = hyphens(qtype);
+  const Fields pattern(qtype);
+  const std::size_t g = pattern.hyphens;
   // The collected position: the number of hyphens before the first "?".
   const std::size_t k = hyphens(std::string_view(qtype).substr(0, question));
-  // The pattern's own fields do not depend on the combination: read them once,
-  // keeping only the positions that must match.
-  std::vector<std::pair<std::size_t, std::string_view>> required;
-  required.reserve(g + 1);
-  for (std::size_t i = 0; i <= g; ++i) {
-    const std::string_view p = position(qtype, i, g);
-    if (p != "?" && p != "x") required.emplace_back(i, p);
-  }
-  const auto matched = [&](std::string_view combo) -> std::optional<std::string_view> {
-    for (const auto& [i, p] : required) {
-      if (position(combo, i, g) != p) {
-        return std::nullopt;  // the remaining positions are not examined
-      }
+  // Positions 0, 1 and g read the pattern's fields and may be wildcards;
+  // only the others are compared.
+  std::array<std::pair<std::size_t, std::string_view>, 3> required{};
+  std::size_t count = 0;
+  const auto require = [&](std::size_t i) {
+    const std::string_view p = pattern.at(i, g);
+    if (p != "?" && p != "x") required[count++] = {i, p};
+  };
+  require(0);
+  if (g >= 2) require(1);
+  if (g >= 1) require(g);
+  // Positions 2 to g - 1 read as the empty text, which is no wildcard. A
+  // combination reads the empty text at each of them only when they all lie
+  // below its own hyphen count, or when its field 0 is empty.
+  const bool middle = g >= 3;
+  const auto matched = [&](std::string_view text) -> std::optional<std::string_view> {
+    const Fields combo(text);
+    if (middle && !combo.first.empty() && combo.hyphens < g) return std::nullopt;
+    for (std::size_t r = 0; r < count; ++r) {
+      if (combo.at(required[r].first, g) != required[r].second) return std::nullopt;
     }
-    return position(combo, k, g);
+    return combo.at(k, g);
   };
   return distinctFields(entry->second, matched).toSet();
 }
