@@ -1,10 +1,16 @@
 // Python module `qattrs`. Every operation, the setters included, is a
 // read-only property: reading `attrs.set_scale` applies the change and
-// yields None.
+// yields None. `binding_support.h` makes the edge safe against hostile
+// callers and against memory running out.
 
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>  // std::vector <-> list
 
+#include <type_traits>  // std::is_void_v
+#include <utility>      // std::move
+#include <vector>       // std::vector
+
+#include "attrs/binding_support.h"
 #include "attrs/calibration_attrs.h"
 #include "attrs/quantization_attrs.h"
 
@@ -34,9 +40,9 @@ struct type_caster<tessar::Constructed<T>> {
     // The class's registration, looked up once.
     static const type_info* const info = get_type_info(typeid(T));
     if (!PyObject_TypeCheck(src.ptr(), info->type)) return false;
-    value_and_holder vh = reinterpret_cast<instance*>(src.ptr())->get_value_and_holder(info);
-    if (!vh.holder_constructed()) return false;
-    value.object = vh.template value_ptr<T>();
+    auto* inst = reinterpret_cast<instance*>(src.ptr());
+    if (!tessar::binding::holdsOne(inst, info) || !inst->simple_holder_constructed) return false;
+    value.object = static_cast<T*>(inst->simple_value_holder[0]);
     return true;
   }
 };
@@ -61,16 +67,31 @@ struct ClassOf<R (C::*)() const> {
 template <auto Method>
 auto perform() {
   using Class = typename ClassOf<decltype(Method)>::type;
-  return [](Constructed<Class> self) { return (self.object->*Method)(); };
+  return [](Constructed<Class> self) {
+    if constexpr (std::is_void_v<decltype((self.object->*Method)())>) {
+      (self.object->*Method)();
+    } else {
+      return binding::toPython((self.object->*Method)());
+    }
+  };
+}
+
+/// `__init__` overloads: a `T` made from the arguments.
+template <typename T, typename... Args>
+auto init() {
+  return [](py::detail::value_and_holder& v_h, Args... args) {
+    binding::construct<T>(v_h, std::move(args)...);
+  };
 }
 
 }  // namespace
 
-PYBIND11_MODULE(qattrs, m) {
+void pybind11_init_qattrs(py::module_& m) {
+  const auto constructor = py::detail::is_new_style_constructor();
   using QA = QuantizationAttrs;
-  py::class_<QA>(m, "QuantizationAttrs")
-      .def(py::init<>())
-      .def(py::init<int64_t>())
+  py::class_<QA> quantization(m, "QuantizationAttrs", py::custom_type_setup(binding::setUpType));
+  quantization.def("__init__", init<QA>(), constructor)
+      .def("__init__", init<QA, int64_t>(), constructor)
       .def_property_readonly("get_value", perform<&QA::get_value>())
       .def_property_readonly("set_scale", perform<&QA::set_scale>())
       .def_property_readonly("set_shift", perform<&QA::set_shift>())
@@ -95,10 +116,12 @@ PYBIND11_MODULE(qattrs, m) {
       .def_property_readonly("is_feature", perform<&QA::is_feature>())
       .def_property_readonly("is_weight", perform<&QA::is_weight>());
 
+  binding::seal(quantization);
+
   using CA = CalibrationAttrs;
-  py::class_<CA>(m, "CalibrationAttrs")
-      .def(py::init<>())
-      .def(py::init<const std::vector<int64_t>&>())
+  py::class_<CA> calibration(m, "CalibrationAttrs", py::custom_type_setup(binding::setUpType));
+  calibration.def("__init__", init<CA>(), constructor)
+      .def("__init__", init<CA, std::vector<int64_t>>(), constructor)
       .def_property_readonly("set_max", perform<&CA::set_max>())
       .def_property_readonly("set_kl", perform<&CA::set_kl>())
       .def_property_readonly("set_percentile", perform<&CA::set_percentile>())
@@ -108,6 +131,16 @@ PYBIND11_MODULE(qattrs, m) {
                              perform<&CA::set_percentile_per_channel>())
       .def_property_readonly("get_value", perform<&CA::get_value>())
       .def_property_readonly("number_of_methods", perform<&CA::number_of_methods>());
+  binding::seal(calibration);
 }
 
 }  // namespace tessar
+
+namespace {
+py::module_::module_def
+    qattrs_module_def;  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
+}  // namespace
+
+extern "C" PYBIND11_EXPORT PyObject* PyInit_qattrs() {
+  return tessar::binding::initModule("qattrs", &qattrs_module_def, tessar::pybind11_init_qattrs);
+}
