@@ -155,9 +155,15 @@ std::string svg(const std::vector<Family>& fams) {
   for (const Family& f : fams)
     for (const auto& entry : f.table) operatorSet.insert(entry.first);
   const std::vector<std::string> operators(operatorSet.begin(), operatorSet.end());
-  int width = kLabel;
-  for (const Family& f : fams) width += static_cast<int>(combosOf(f.table).size()) * kCell + kGap;
-  const int height = kTitle + kHeader + static_cast<int>(operators.size()) * kCell + 10;
+  // Operator names label the rows on both sides, and combination strings the
+  // columns above and below each panel, so that every cell can be traced.
+  int gridWidth = 0;
+  for (const Family& f : fams)
+    gridWidth += static_cast<int>(combosOf(f.table).size()) * kCell + kGap;
+  const int width = kLabel + gridWidth + kLabel;
+  const int gridTop = kTitle + kHeader;
+  const int gridBottom = gridTop + static_cast<int>(operators.size()) * kCell;
+  const int height = gridBottom + kHeader + 10;
 
   std::ostringstream out;
   out << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << width << "\" height=\"" << height
@@ -166,13 +172,19 @@ std::string svg(const std::vector<Family>& fams) {
       << "<rect x=\"8\" y=\"60\" width=\"9\" height=\"9\" fill=\"#4a7ab5\"/>"
       << "<text x=\"22\" y=\"68\">floating point</text>\n"
       << "<rect x=\"8\" y=\"76\" width=\"9\" height=\"9\" fill=\"#d9822b\"/>"
-      << "<text x=\"22\" y=\"84\">integer inputs</text>\n";
+      << "<text x=\"22\" y=\"84\">integer inputs</text>\n"
+      << "<rect x=\"8\" y=\"92\" width=\"9\" height=\"9\" fill=\"white\" stroke=\"#999\"/>"
+      << "<text x=\"22\" y=\"100\">blank: not supported</text>\n"
+      << "<text x=\"8\" y=\"116\">(no such combination,</text>\n"
+      << "<text x=\"8\" y=\"127\">or no entry for the operator)</text>\n";
   for (std::size_t r = 0; r < operators.size(); ++r) {
-    const int y = kTitle + kHeader + static_cast<int>(r) * kCell;
+    const int y = gridTop + static_cast<int>(r) * kCell;
     if (r % 2 == 0)
       out << "<rect x=\"0\" y=\"" << y << "\" width=\"" << width << "\" height=\"" << kCell
           << "\" fill=\"#f4f4f4\"/>\n";
     out << "<text x=\"" << kLabel - 4 << "\" y=\"" << y + kCell - 2 << "\" text-anchor=\"end\">"
+        << operators[r] << "</text>\n"
+        << "<text x=\"" << kLabel + gridWidth + 4 << "\" y=\"" << y + kCell - 2 << "\">"
         << operators[r] << "</text>\n";
   }
   int x0 = kLabel;
@@ -186,15 +198,16 @@ std::string svg(const std::vector<Family>& fams) {
     for (std::size_t c = 0; c < combos.size(); ++c) {
       const int x = x0 + static_cast<int>(c) * kCell;
       const bool floating = combos[c].rfind("float", 0) == 0;
-      out << "<text transform=\"translate(" << x + kCell - 2 << "," << kTitle + kHeader - 4
-          << ") rotate(-90)\">" << combos[c] << "</text>\n";
+      out << "<text transform=\"translate(" << x + kCell - 2 << "," << gridTop - 4
+          << ") rotate(-90)\">" << combos[c] << "</text>\n"
+          << "<text transform=\"translate(" << x + kCell - 2 << "," << gridBottom + 4
+          << ") rotate(-90)\" text-anchor=\"end\">" << combos[c] << "</text>\n";
       for (std::size_t r = 0; r < operators.size(); ++r) {
         const auto entry = f.table.find(operators[r]);
         if (entry == f.table.end() || entry->second.count(combos[c]) == 0) continue;
-        out << "<rect x=\"" << x + 1 << "\" y=\""
-            << kTitle + kHeader + static_cast<int>(r) * kCell + 1 << "\" width=\"" << kCell - 2
-            << "\" height=\"" << kCell - 2 << "\" fill=\"" << (floating ? "#4a7ab5" : "#d9822b")
-            << "\"/>\n";
+        out << "<rect x=\"" << x + 1 << "\" y=\"" << gridTop + static_cast<int>(r) * kCell + 1
+            << "\" width=\"" << kCell - 2 << "\" height=\"" << kCell - 2 << "\" fill=\""
+            << (floating ? "#4a7ab5" : "#d9822b") << "\"/>\n";
       }
     }
     x0 += static_cast<int>(combos.size()) * kCell + kGap;
