@@ -2,10 +2,15 @@ include(CMakePackageConfigHelpers)
 
 set(QCAPS_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake)
 
-install(FILES onnx/common/interned_strings.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/onnx/common)
-install(FILES catalogue/operator_type.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/catalogue)
+# Each package's headers live under a directory of its own name, so that a
+# shared prefix such as /usr/local gains only include/qcaps and include/qattrs.
+# The exported targets add those directories to their include path, so that
+# callers write the same includes as this tree: "catalogue/operator_type.h".
+install(FILES onnx/common/interned_strings.h
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/qcaps/onnx/common)
+install(FILES catalogue/operator_type.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/qcaps/catalogue)
 install(FILES attrs/quantization_attrs.h attrs/calibration_attrs.h
-        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/attrs)
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/qattrs/attrs)
 
 # One package per deliverable: they share nothing.
 foreach(package qcaps qattrs)
@@ -16,7 +21,7 @@ foreach(package qcaps qattrs)
   endif()
   install(TARGETS ${targets} EXPORT ${package}Targets
           ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
-          INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+          INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/${package})
   install(EXPORT ${package}Targets NAMESPACE ${package}::
           DESTINATION ${QCAPS_CMAKE_DIR}/${package})
   configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/${package}Config.cmake.in
