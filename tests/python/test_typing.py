@@ -26,20 +26,23 @@ def pybind11_notation(annotation):
 
 
 def stub_signature(function):
-    """'(self, kind: str, idx: int = 0) -> Set[str]' in pybind11's notation."""
+    """'(self, kind: str, idx: int = 0) -> Set[str]' in pybind11's notation.
+
+    The stubs name positional-only parameters for the reader; pybind11 calls
+    them argN, by position after self, and so does the signature returned.
+    """
     args = function.args
     params = args.posonlyargs + args.args
     defaults = [None] * (len(params) - len(args.defaults)) + args.defaults
     parts = []
-    for param, default in zip(params, defaults, strict=False):
-        text = (
-            param.arg
-            if param.annotation is None
-            else f"{param.arg}: {ast.unparse(param.annotation)}"
-        )
+    for index, (param, default) in enumerate(zip(params, defaults, strict=False)):
+        name = param.arg
+        if param in args.posonlyargs and name != "self":
+            name = f"arg{index - 1}"
+        text = name if param.annotation is None else f"{name}: {ast.unparse(param.annotation)}"
         parts.append(text if default is None else f"{text} = {ast.unparse(default)}")
     return f"({', '.join(parts)}) -> {pybind11_notation(ast.unparse(function.returns))}", [
-        p.arg for p in args.posonlyargs if p.arg != "self"
+        f"arg{i}" for i, p in enumerate(args.posonlyargs[1:])
     ]
 
 
@@ -93,6 +96,7 @@ def test_qattrs_stubs_declare_the_same_read_only_properties(cls):
 
 
 def test_mypy_reports_each_misuse():
+    pytest.importorskip("mypy")  # the test extra brings it
     misuse = ROOT / "tests" / "typing" / "misuse.py"
     expected = {}
     for number, line in enumerate(misuse.read_text().splitlines(), start=1):
@@ -121,3 +125,43 @@ def test_mypy_reports_each_misuse():
         if match:
             reported.setdefault(int(match.group(1)), match.group(2))
     assert reported == expected, result.stdout
+
+
+def stub_definitions():
+    for module in (qcaps, qattrs):
+        for cls in stub_classes(module).values():
+            if cls.name.startswith("_"):
+                continue
+            yield module, cls
+            yield from ((module, f) for f in cls.body if isinstance(f, ast.FunctionDef))
+
+
+@pytest.mark.parametrize(
+    ("module", "node"),
+    list(stub_definitions()),
+    ids=lambda value: getattr(value, "name", getattr(value, "__name__", "")),
+)
+def test_stub_definitions_are_documented_with_named_parameters(module, node):
+    assert ast.get_docstring(node), f"{module.__name__}.{node.name} has no docstring"
+    if isinstance(node, ast.FunctionDef):
+        names = [a.arg for a in node.args.posonlyargs + node.args.args]
+        assert not [n for n in names if re.fullmatch(r"arg\d+", n)], names
+
+
+@pytest.mark.parametrize(
+    ("line", "expected"),
+    [
+        ("caps.support_types", "support_types(kind: str, pattern: str, /) -> set[str]"),
+        ("attrs.set_scale", "Sets scale (bit 0x1) and clears shift; yields None."),
+    ],
+)
+def test_an_editor_shows_the_stub_documentation(line, expected):
+    jedi = pytest.importorskip("jedi")  # the test extra brings it
+    code = (
+        "import qattrs, qcaps\n"
+        "caps = qcaps.OperatorType('m55')\n"
+        f"attrs = qattrs.QuantizationAttrs()\n{line}\n"
+    )
+    [name] = jedi.Script(code).help(4, len(line) - 1)
+    assert name.module_path.name == "__init__.pyi"
+    assert expected in name.docstring()

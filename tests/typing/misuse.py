@@ -5,7 +5,7 @@ import qcaps
 
 caps = qcaps.OperatorType("corvel")
 caps.input_support_types(48)  # E: arg-type
-caps.support_types(kind="Conv", arg1="?")  # E: call-arg
+caps.support_types(kind="Conv", pattern="?")  # E: call-arg
 qcaps.OperatorType()  # E: call-arg
 attrs = qattrs.QuantizationAttrs()
 attrs.set_scale()  # E: misc
