@@ -26,17 +26,23 @@ WITH_PYTHON = -DQCAPS_BUILD_PYTHON=ON -DPython_EXECUTABLE=$(abspath $(VPY)) \
 SOURCES  := CMakeLists.txt pyproject.toml \
             $(shell find onnx catalogue attrs stubs -name '*.cc' -o -name '*.h' -o -name '*.pyi' -o -name CMakeLists.txt)
 
-.PHONY: help demo test test-native test-python test-types test-consumer docs bench lint install clean sanitize fuzz
+.PHONY: help demo install test test-native test-python test-types test-consumer dist test-dist \
+        docs bench lint sanitize fuzz clean
 
 help:
-	@echo "make demo    build, install and run examples/demo.py (TARGET=$(TARGET))"
-	@echo "make test    native tests (ctest) and Python tests (pytest)"
-	@echo "make docs      regenerate docs/support-matrix.md and .svg"
-	@echo "make bench     speed of every query against the binding floor and plain Python"
-	@echo "make lint      clang-format, ruff format, clang-tidy and ruff checks"
-	@echo "make sanitize  native tests and pytest under ASan+UBSan, threads under TSan"
-	@echo "make fuzz      libFuzzer harnesses, FUZZ_SECONDS each (default $(FUZZ_SECONDS))"
-	@echo "make clean   remove build outputs and .venv"
+	@echo "Developer commands (each sets up what it needs on first use):"
+	@echo
+	@echo "  make demo        build, install and run examples/demo.py (TARGET=$(TARGET))"
+	@echo "  make install     build and install the package and its test extra into .venv"
+	@echo "  make test        native tests (ctest), Python tests (pytest), stubs and consumer"
+	@echo "  make dist        sdist and wheel in dist/, the wheel repaired to manylinux"
+	@echo "  make test-dist   the repaired wheel in a fresh environment, tested from outside"
+	@echo "  make docs        regenerate docs/support-matrix.md and .svg"
+	@echo "  make bench       speed of every query against the binding floor and plain Python"
+	@echo "  make lint        clang-format, ruff format, clang-tidy and ruff checks"
+	@echo "  make sanitize    native tests and pytest under ASan+UBSan, threads under TSan"
+	@echo "  make fuzz        libFuzzer harnesses, FUZZ_SECONDS each (default $(FUZZ_SECONDS))"
+	@echo "  make clean       remove build outputs, dist/ and .venv"
 
 # The virtual environment with the build and test tools.
 $(VENV)/.tools: requirements-dev.txt tools/find-python310.sh
@@ -46,11 +52,12 @@ $(VENV)/.tools: requirements-dev.txt tools/find-python310.sh
 	$(VPY) -m pip install --quiet -r requirements-dev.txt
 	@touch $@
 
-# The package, installed into the environment. Without build isolation the
-# build directory under build/ is reused, so only changed sources recompile.
+# The package with its test extra, installed into the environment. Without
+# build isolation the build directory under build/ is reused, so only changed
+# sources recompile.
 $(VENV)/.installed: $(VENV)/.tools $(SOURCES)
-	$(VPY) -m pip install --no-build-isolation --no-deps --quiet \
-	  -Ccmake.define.QCAPS_WARNINGS_AS_ERRORS=$(WERROR) .
+	$(VPY) -m pip install --no-build-isolation --quiet \
+	  -Ccmake.define.QCAPS_WARNINGS_AS_ERRORS=$(WERROR) ".[test]"
 	@touch $@
 
 install: $(VENV)/.installed
@@ -78,10 +85,12 @@ test-types: $(VENV)/.installed
 	$(VPY) -m mypy --strict --cache-dir build/mypy examples/
 
 # A native project outside the build tree, configured against an installed
-# tree of the libraries and their CMake packages.
+# tree of the libraries and their CMake packages. The installed headers must
+# sit under include/qcaps and include/qattrs alone.
 test-consumer: test-native
 	rm -rf build/install build/consumer
-	$(VENV)/bin/cmake --install $(NATIVE) --prefix build/install
+	$(VENV)/bin/cmake --install $(NATIVE) --prefix build/install >/dev/null
+	test "$$(ls build/install/include | tr '\n' ' ')" = "qattrs qcaps "
 	$(CONFIGURE) -S tests/consumer -B build/consumer -DCMAKE_PREFIX_PATH=$(abspath build/install)
 	$(VENV)/bin/cmake --build build/consumer
 	build/consumer/consumer
@@ -89,13 +98,34 @@ test-consumer: test-native
 test: test-native test-python test-types test-consumer
 
 # The support matrix under docs/, generated from the catalogue's tables.
+# The sdist and the wheel as a user's build makes them (isolated, from
+# PyPI's build tools), the wheel repaired to the manylinux tag it satisfies.
+DIST := dist
+
+dist: $(VENV)/.tools
+	rm -rf $(DIST)
+	$(VPY) -m build --outdir $(DIST) .
+	PATH="$(abspath $(VENV))/bin:$$PATH" auditwheel repair --wheel-dir $(DIST)/manylinux $(DIST)/*.whl
+
+# The repaired wheel with its test extra in a fresh environment, tested from
+# a directory outside the source tree.
+DIST_VENV := build/dist-venv
+
+test-dist: dist
+	rm -rf $(DIST_VENV)
+	"$$(tools/find-python310.sh)" -m venv $(DIST_VENV)
+	$(DIST_VENV)/bin/python -m pip install --quiet "$$(ls $(DIST)/manylinux/*.whl)[test]"
+	cd "$$(mktemp -d)" && QCAPS_EXPECT_MODULES_IN=$(abspath $(DIST_VENV)) \
+	  $(abspath $(DIST_VENV))/bin/python -m pytest -p no:cacheprovider $(abspath tests/python)
+	cd / && $(abspath $(DIST_VENV))/bin/python -m mypy.stubtest qcaps qattrs
+
 docs: $(NATIVE)/CMakeCache.txt
 	$(VENV)/bin/cmake --build $(NATIVE) --target support_matrix
 	mkdir -p docs
 	$(NATIVE)/tools/support_matrix/support_matrix docs
 
 clean:
-	rm -rf build $(VENV)
+	rm -rf build $(DIST) $(VENV)
 
 # --- benchmarks --------------------------------------------------------------
 # One table: each query and constructor from Python against the binding floor
@@ -120,22 +150,32 @@ bench: $(VENV)/.installed
 CXX_SOURCES = $(shell git ls-files '*.cc' '*.h')
 TIDY_SOURCES = $(shell git ls-files '*.cc' | grep -v '^fuzz/')
 
+# clang-tidy reports how many warnings it generated, filtered or not: only
+# the warnings themselves are worth printing.
+TIDY_QUIET = { grep -v -E '^[0-9]+ warnings? generated\.$$' || true; }
+
 lint: $(VENV)/.tools
-	tools/ensure-debian-package.sh clang-tidy /usr/bin/clang-tidy
-	tools/ensure-debian-package.sh libgtest-dev /usr/include/gtest/gtest.h
-	tools/ensure-debian-package.sh libbenchmark-dev /usr/include/benchmark/benchmark.h
-	$(VENV)/bin/clang-format --dry-run --Werror $(CXX_SOURCES)
-	$(VENV)/bin/ruff format --check .
-	$(VENV)/bin/ruff check .
-	$(CONFIGURE) -S . -B build/lint -DCMAKE_EXPORT_COMPILE_COMMANDS=ON \
+	@tools/ensure-debian-package.sh clang-tidy /usr/bin/clang-tidy
+	@tools/ensure-debian-package.sh libgtest-dev /usr/include/gtest/gtest.h
+	@tools/ensure-debian-package.sh libbenchmark-dev /usr/include/benchmark/benchmark.h
+	@echo "clang-format: $(words $(CXX_SOURCES)) files"
+	@$(VENV)/bin/clang-format --dry-run --Werror $(CXX_SOURCES)
+	@echo "ruff format and ruff check"
+	@$(VENV)/bin/ruff format --check --quiet .
+	@$(VENV)/bin/ruff check --quiet .
+	@$(CONFIGURE) -S . -B build/lint -DCMAKE_EXPORT_COMPILE_COMMANDS=ON \
 	  -DQCAPS_BUILD_BENCHMARKS=ON $(WITH_PYTHON) >/dev/null
-	echo $(TIDY_SOURCES) | xargs -n1 -P2 clang-tidy -p build/lint --quiet
-	for f in fuzz/*.cc; do clang-tidy --quiet $$f -- -std=c++17 -I.; done
+	@echo "clang-tidy: $(words $(TIDY_SOURCES)) files and the fuzzers"
+	@echo $(TIDY_SOURCES) | xargs -n1 -P2 clang-tidy -p build/lint --quiet 2>&1 | $(TIDY_QUIET)
+	@for f in fuzz/*.cc; do clang-tidy --quiet $$f -- -std=c++17 -I. 2>&1 | $(TIDY_QUIET) || exit 1; done
+	@echo "lint: clean"
 
 # --- sanitizers --------------------------------------------------------------
 # ASan+UBSan: every native test, the allocation-failure sweeps (with their
 # counts), then the whole pytest suite against modules built with the same
-# sanitizers. TSan: the concurrency suites.
+# sanitizers; the C++ runtime is preloaded beside ASan's, which otherwise
+# finds no C++ runtime to intercept exceptions in. TSan: the concurrency
+# suites.
 
 ASAN_FLAGS := -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer
 TSAN_FLAGS := -fsanitize=thread -fno-omit-frame-pointer
@@ -151,7 +191,7 @@ sanitize: $(VENV)/.tools
 	$(SAN_ENV) $(VENV)/bin/ctest --test-dir build/asan --output-on-failure
 	$(SAN_ENV) build/asan/tests/native/alloc_failure_first_calls_test | grep -E 'alloc points|PASSED'
 	$(SAN_ENV) build/asan/tests/native/alloc_failure_test | grep -E 'alloc points|PASSED'
-	$(SAN_ENV) LD_PRELOAD="$$(gcc -print-file-name=libasan.so)" \
+	$(SAN_ENV) LD_PRELOAD="$$(gcc -print-file-name=libasan.so) $$(gcc -print-file-name=libstdc++.so)" \
 	  PYTHONPATH=$(abspath build/asan/catalogue/python):$(abspath build/asan/attrs) \
 	  QCAPS_EXPECT_MODULES_IN=$(abspath build/asan) $(VPY) -m pytest -p no:cacheprovider
 	$(CONFIGURE) -S . -B build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo \
