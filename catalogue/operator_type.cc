@@ -25,22 +25,18 @@ std::size_t hyphens(std::string_view text) {
   return static_cast<std::size_t>(std::count(text.begin(), text.end(), '-'));
 }
 
-// What the rules can read out of a combination or pattern, found in one pass:
+// What the rules can read out of a combination or pattern, found once:
 // fields 0 and 1, the last field and the number of hyphens. Every input or
 // output position then costs O(1), however long the text.
 struct Fields {
   explicit Fields(std::string_view text) : first(text), last(text) {
-    std::size_t previous = std::string_view::npos;
-    for (std::size_t at = text.find('-'); at != std::string_view::npos;
-         previous = at, at = text.find('-', at + 1)) {
-      if (hyphens == 0) {
-        first = text.substr(0, at);
-      } else if (hyphens == 1) {
-        second = text.substr(previous + 1, at - previous - 1);
-      }
-      last = text.substr(at + 1);
-      ++hyphens;
-    }
+    const std::size_t one = text.find('-');
+    if (one == std::string_view::npos) return;
+    first = text.substr(0, one);
+    const std::size_t two = text.find('-', one + 1);
+    if (two != std::string_view::npos) second = text.substr(one + 1, two - one - 1);
+    last = text.substr(text.rfind('-') + 1);
+    hyphens = ::orvel::hyphens(text.substr(one));
   }
 
   // The input field `idx` (idx >= 0): field 0 for idx 0 and for any idx at
