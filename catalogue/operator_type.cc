@@ -25,6 +25,12 @@ std::size_t hyphens(std::string_view text) {
   return static_cast<std::size_t>(std::count(text.begin(), text.end(), '-'));
 }
 
+// The last field: the text after the last "-", or the whole text without one.
+std::string_view outputField(std::string_view combo) {
+  const std::size_t last = combo.rfind('-');
+  return last == std::string_view::npos ? combo : combo.substr(last + 1);
+}
+
 // What the rules can read out of a combination or pattern, found once:
 // fields 0 and 1, the last field and the number of hyphens. Every input or
 // output position then costs O(1), however long the text.
@@ -35,7 +41,7 @@ struct Fields {
     first = text.substr(0, one);
     const std::size_t two = text.find('-', one + 1);
     if (two != std::string_view::npos) second = text.substr(one + 1, two - one - 1);
-    last = text.substr(text.rfind('-') + 1);
+    last = outputField(text);
     hyphens = ::orvel::hyphens(text.substr(one));
   }
 
@@ -60,8 +66,6 @@ struct Fields {
 std::string_view inputField(std::string_view combo, int idx) {
   return idx < 0 ? std::string_view() : Fields(combo).input(static_cast<std::size_t>(idx));
 }
-
-std::string_view outputField(std::string_view combo) { return Fields(combo).last; }
 
 // Distinct field values, as views into the combinations they come from. An
 // operator's combinations repeat a handful of values many times, so they are
