@@ -24,7 +24,7 @@ WITH_PYTHON = -DQCAPS_BUILD_PYTHON=ON -DPython_EXECUTABLE=$(abspath $(VPY)) \
               -Dpybind11_DIR="$$($(VPY) -m pybind11 --cmakedir)"
 
 SOURCES  := CMakeLists.txt pyproject.toml \
-            $(shell find onnx catalogue attrs stubs -name '*.cc' -o -name '*.h' -o -name '*.pyi' -o -name CMakeLists.txt)
+            $(shell find onnx catalogue attrs binding stubs -name '*.cc' -o -name '*.h' -o -name '*.pyi' -o -name CMakeLists.txt)
 
 .PHONY: help demo install test test-native test-python test-types test-consumer dist test-dist \
         docs bench lint sanitize fuzz clean

@@ -1,53 +1,19 @@
 // Python module `qattrs`. Every operation, the setters included, is a
 // read-only property: reading `attrs.set_scale` applies the change and
-// yields None. `binding_support.h` makes the edge safe against hostile
+// yields None. The shared binding guard makes the edge safe against hostile
 // callers and against memory running out.
 
 #include <pybind11/pybind11.h>
-#include <pybind11/stl.h>  // std::vector <-> list
 
 #include <type_traits>  // std::is_void_v
 #include <utility>      // std::move
-#include <vector>       // std::vector
 
-#include "attrs/binding_support.h"
 #include "attrs/calibration_attrs.h"
 #include "attrs/quantization_attrs.h"
+#include "binding/convert.h"
+#include "binding/guard.h"
 
 namespace py = pybind11;
-
-namespace tessar {
-
-/// The native object of a Python instance whose `__init__` has run. pybind11
-/// would hand a property of an instance made by `__new__` alone raw,
-/// unconstructed storage; this argument converts only constructed instances,
-/// so such a read raises TypeError like any argument that does not convert.
-template <typename T>
-struct Constructed {
-  T* object;
-};
-
-}  // namespace tessar
-
-namespace pybind11::detail {
-
-template <typename T>
-struct type_caster<tessar::Constructed<T>> {
-  // Rendered as the class itself, like a plain `T&`.
-  PYBIND11_TYPE_CASTER(tessar::Constructed<T>, make_caster<T>::name);
-
-  bool load(handle src, bool /*convert*/) {
-    // The class's registration, looked up once.
-    static const type_info* const info = get_type_info(typeid(T));
-    if (!PyObject_TypeCheck(src.ptr(), info->type)) return false;
-    auto* inst = reinterpret_cast<instance*>(src.ptr());
-    if (!tessar::binding::holdsOne(inst, info) || !inst->simple_holder_constructed) return false;
-    value.object = static_cast<T*>(inst->simple_value_holder[0]);
-    return true;
-  }
-};
-
-}  // namespace pybind11::detail
 
 namespace tessar {
 namespace {
@@ -67,7 +33,7 @@ struct ClassOf<R (C::*)() const> {
 template <auto Method>
 auto perform() {
   using Class = typename ClassOf<decltype(Method)>::type;
-  return [](Constructed<Class> self) {
+  return [](binding::Constructed<Class> self) {
     if constexpr (std::is_void_v<decltype((self.object->*Method)())>) {
       (self.object->*Method)();
     } else {
@@ -76,11 +42,12 @@ auto perform() {
   };
 }
 
-/// `__init__` overloads: a `T` made from the arguments.
+/// `__init__` overloads: a `T` made from the arguments, given as the
+/// wrappers that convert them (see binding/convert.h).
 template <typename T, typename... Args>
 auto init() {
   return [](py::detail::value_and_holder& v_h, Args... args) {
-    binding::construct<T>(v_h, std::move(args)...);
+    binding::construct<T>(v_h, std::move(args.value)...);
   };
 }
 
@@ -88,10 +55,13 @@ auto init() {
 
 void pybind11_init_qattrs(py::module_& m) {
   const auto constructor = py::detail::is_new_style_constructor();
+  // The argument of the second `__init__` converts in pybind11's first pass
+  // or not at all; a second, converting pass would run its code again.
+  const auto once = py::arg().noconvert();
   using QA = QuantizationAttrs;
   py::class_<QA> quantization(m, "QuantizationAttrs", py::custom_type_setup(binding::setUpType));
   quantization.def("__init__", init<QA>(), constructor)
-      .def("__init__", init<QA, int64_t>(), constructor)
+      .def("__init__", init<QA, binding::Integer<int64_t>>(), constructor, once)
       .def_property_readonly("get_value", perform<&QA::get_value>())
       .def_property_readonly("set_scale", perform<&QA::set_scale>())
       .def_property_readonly("set_shift", perform<&QA::set_shift>())
@@ -121,7 +91,7 @@ void pybind11_init_qattrs(py::module_& m) {
   using CA = CalibrationAttrs;
   py::class_<CA> calibration(m, "CalibrationAttrs", py::custom_type_setup(binding::setUpType));
   calibration.def("__init__", init<CA>(), constructor)
-      .def("__init__", init<CA, std::vector<int64_t>>(), constructor)
+      .def("__init__", init<CA, binding::IntegerList>(), constructor, once)
       .def_property_readonly("set_max", perform<&CA::set_max>())
       .def_property_readonly("set_kl", perform<&CA::set_kl>())
       .def_property_readonly("set_percentile", perform<&CA::set_percentile>())
@@ -142,5 +112,5 @@ py::module_::module_def
 }  // namespace
 
 extern "C" PYBIND11_EXPORT PyObject* PyInit_qattrs() {
-  return tessar::binding::initModule("qattrs", &qattrs_module_def, tessar::pybind11_init_qattrs);
+  return binding::initModule("qattrs", &qattrs_module_def, tessar::pybind11_init_qattrs);
 }

@@ -143,6 +143,219 @@ CASES = {
     ),
 }
 
+# Objects that run the caller's code while an argument converts, for the
+# second round of cases below.
+HOOKS = """
+import decimal, fractions, gc
+QA, CA = qattrs.QuantizationAttrs, qattrs.CalibrationAttrs
+caps = qcaps.OperatorType('corvel')
+def attempt(call):
+    try:
+        print(call())
+    except BaseException as error:
+        print(type(error).__name__)
+class Raises:
+    def __init__(self, error): self.error = error
+    def __index__(self): raise self.error
+class Reenter:
+    def __init__(self, target, args): self.target, self.args = target, args
+    def __index__(self):
+        type(self.target).__init__(self.target, *self.args)
+        return 4
+    def __len__(self): return 1
+    def __getitem__(self, i): return self.__index__()
+class FromThread(Reenter):
+    def __index__(self):
+        thread = threading.Thread(target=Reenter.__index__, args=(self,))
+        thread.start()
+        thread.join()
+        return 4
+class LenOnce(list):
+    calls = 0
+    def __len__(self):
+        LenOnce.calls += 1
+        if LenOnce.calls > 1: raise ValueError('read twice')
+        return list.__len__(self)
+class SequenceLenOnce:
+    def __init__(self): self.calls = 0
+    def __len__(self):
+        self.calls += 1
+        if self.calls > 1: raise ValueError('read twice')
+        return 2
+    def __getitem__(self, i):
+        if i >= 2: raise IndexError(i)
+        return i + 1
+class Repr:
+    shown = False
+    def __repr__(self):
+        Repr.shown = True
+        raise KeyboardInterrupt
+class Deep:
+    def __init__(self, depth): self.depth = depth
+    def __index__(self):
+        if self.depth: caps.input_support_types('Conv', Deep(self.depth - 1))
+        raise TypeError('no index')
+"""
+# Objects whose __init__ runs again while their first __init__ converts its
+# arguments: the first to finish wins, the other raises TypeError, and the
+# instance holds exactly one native object, round after round.
+REENTRY = """
+for i in range(300):
+    obj = {cls}.__new__({cls})
+    try:
+        {cls}.__init__(obj, {hook}(obj, {args}))
+        print('the later __init__ won')
+    except TypeError:
+        pass
+    assert obj.get_value in (9, [7]), obj.get_value
+    del obj
+gc.collect()
+print('first won every round')
+"""
+REENTRY_HOOKS = {
+    "__index__": dict(cls="QA", hook="Reenter", args="(9,)"),
+    "__getitem__": dict(cls="CA", hook="Reenter", args="([7],)"),
+    "another thread": dict(cls="QA", hook="FromThread", args="(9,)"),
+}
+# Every member of both classes tried on instances whose class no longer
+# derives from the class that laid them out, then new instances.
+REFUSED_EVERYWHERE = """
+for obj in [o for o in (globals().get('a'), globals().get('g')) if o is not None]:
+    for cls in (QA, CA):
+        for name, member in vars(cls).items():
+            if isinstance(member, property):
+                try:
+                    member.fget(obj)
+                    print('answered', name)
+                except TypeError:
+                    pass
+attempt(lambda: A(5))
+attempt(lambda: A([1]))
+print(QA(5).get_value, CA([1]).get_value)
+"""
+REBASES = {
+    "__bases__ moved to another bound class": "A.__bases__ = (CA,)",
+    "__bases__ of a grandchild's parent moved": "class G(A): pass\ng = G(5)\nA.__bases__ = (CA,)",
+    "__bases__ moved onto two bound classes": "A.__bases__ = (QA, CA)",
+}
+SUBINTERPRETERS = '''
+import _xxsubinterpreters as interpreters
+code = """
+import qattrs, qcaps
+class Bad:
+    def __len__(self): raise ValueError
+    def __getitem__(self, i): return 1
+    def __repr__(self): raise ValueError
+class Sub(qcaps.OperatorType): pass
+for call in [lambda: qattrs.CalibrationAttrs(Bad()), lambda: qcaps.OperatorType('m55'),
+             lambda: Sub('m55'), lambda: qcaps.OperatorType.support_types(Bad(), 1)]:
+    try:
+        call()
+    except RuntimeError as error:
+        assert 'subinterpreter' in str(error), error
+"""
+def rss():
+    with open('/proc/self/statm') as statm:
+        return int(statm.read().split()[1]) * resource.getpagesize()
+for i in range(220):
+    if i == 20: before = rss()
+    interp = interpreters.create()
+    interpreters.run_string(interp, code)
+    interpreters.destroy(interp)
+print('grew under 4 MiB:', rss() - before < 4 << 20, caps.is_output_support('Conv', 'int32'))
+'''
+# Loads the extension file again under another module name, as the import
+# machinery does for a module found twice on the path.
+LOAD = """
+import importlib.machinery, importlib.util, sys
+def load(module, name):
+    path = importlib.util.find_spec(module).origin
+    spec = importlib.machinery.ModuleSpec(name, None, origin=path)
+    try:
+        importlib.machinery.ExtensionFileLoader(name, path).create_module(spec)
+        print('loaded as', name)
+    except ImportError:
+        print('ImportError as', name)
+"""
+
+SECOND_ROUND = {
+    **{
+        f"__init__ again from {how}": case(HOOKS + REENTRY.format(**hook), "first won every round")
+        for how, hook in REENTRY_HOOKS.items()
+    },
+    "subinterpreters after the main interpreter's import": case(
+        HOOKS + SUBINTERPRETERS, "grew under 4 MiB: True True"
+    ),
+    **{
+        f"{module} loaded again as pkg.{module}": case(
+            LOAD + f"load('{module}', 'pkg.{module}')\n"
+            f"del sys.modules['{module}']\nimport {module}\nprint('importable')",
+            f"ImportError as pkg.{module}\nimportable",
+        )
+        for module in ("qcaps", "qattrs")
+    },
+    **{
+        f"{module} loaded as pkg.{module} first": pytest.param(
+            LOAD + f"load('{module}', 'pkg.{module}')\nload('{module}', '{module}')",
+            f"loaded as pkg.{module}\nImportError as {module}",
+        )
+        for module in ("qcaps", "qattrs")
+    },
+    **{
+        name: case(
+            HOOKS + "class A(QA): pass\na = A(5)\n" + change + REFUSED_EVERYWHERE,
+            "TypeError\nTypeError\n5 [1]",
+        )
+        for name, change in REBASES.items()
+    },
+    "a metaclass whose mro() puts another bound class first": case(
+        HOOKS + "class Meta(type(QA)):\n"
+        "    def mro(cls): return [cls, CA, QA, *QA.__mro__[1:]]\n"
+        "class A(QA, metaclass=Meta): pass\n"
+        "attempt(lambda: A(5))\nattempt(lambda: QA.__init__(A.__new__(A), 5))\n"
+        "print(QA(5).get_value)",
+        "TypeError\nTypeError\n5",
+    ),
+    **{
+        f"{error} in __index__ of {where}": case(
+            HOOKS + f"attempt(lambda: {call.format(f'Raises({error})')})", error
+        )
+        for error in ("KeyboardInterrupt", "SystemExit", "MemoryError")
+        for where, call in [
+            ("the input index", "caps.input_support_types('Conv', {})"),
+            ("the flag word", "QA({})"),
+            ("a calibration code", "CA([1, {}])"),
+        ]
+    },
+    "an __index__ that calls the module recursively": case(
+        HOOKS + "attempt(lambda: caps.is_input_support('Conv', 'int8', Deep(40)))", "TypeError"
+    ),
+    "KeyboardInterrupt in __repr__ of a call that does not fit": case(
+        HOOKS + "attempt(lambda: caps.support_types(Repr(), 1))\nprint(Repr.shown)",
+        "TypeError\nFalse",
+    ),
+    **{
+        f"{value} for {where}": case(HOOKS + f"attempt(lambda: {call.format(value)})", "TypeError")
+        for value in ("decimal.Decimal('1.9')", "fractions.Fraction(3, 2)")
+        for where, call in [
+            ("the input index", "caps.input_support_types('Conv', {})"),
+            ("the flag word", "QA({})"),
+            ("a calibration code", "CA([1, {}])"),
+        ]
+    },
+    "integral numbers still convert": case(
+        HOOKS + "print(QA(decimal.Decimal(7)).get_value, CA([fractions.Fraction(4, 2)]).get_value,"
+        " sorted(caps.input_support_types('Conv', decimal.Decimal(1))))",
+        "7 [2] ['float32', 'int8']",
+    ),
+    "a list subclass whose __len__ raises on its second call": case(
+        HOOKS + "attempt(lambda: CA(LenOnce([1, 2])).get_value)", "[1, 2]"
+    ),
+    "a sequence whose __len__ raises on its second call": case(
+        HOOKS + "attempt(lambda: CA(SequenceLenOnce()).get_value)", "[1, 2]"
+    ),
+}
+
 # Faults inside pybind11 itself; see Limits in the README. Strict: a release
 # of pybind11 that mends one makes its case pass, and the run fails until the
 # mark goes.
@@ -176,6 +389,11 @@ def check(code, expected):
 
 @pytest.mark.parametrize(("code", "expected"), CASES.values(), ids=CASES.keys())
 def test_child_answers_or_raises(code, expected):
+    check(code, expected)
+
+
+@pytest.mark.parametrize(("code", "expected"), SECOND_ROUND.values(), ids=SECOND_ROUND.keys())
+def test_child_survives_reentry_rebasing_and_reloading(code, expected):
     check(code, expected)
 
 
