@@ -199,8 +199,7 @@ struct type_caster<binding::IntegerList> {
   // refuses the whole argument.
   bool load(handle src, bool /*convert*/) {
     PyObject* sequence = src.ptr();
-    if (PySequence_Check(sequence) == 0 || PyUnicode_Check(sequence) ||
-        PyBytes_Check(sequence)) {
+    if (PySequence_Check(sequence) == 0 || PyUnicode_Check(sequence) || PyBytes_Check(sequence)) {
       return false;
     }
     const Py_ssize_t size = PySequence_Size(sequence);

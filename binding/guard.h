@@ -29,16 +29,16 @@
 #include <cxxabi.h>  // abi::__forced_unwind
 #endif
 
-#include <algorithm>  // std::max
-#include <cstdlib>    // std::malloc, std::free
-#include <cstring>    // std::strcmp
-#include <memory>     // std::make_unique
-#include <new>        // std::bad_alloc
-#include <string>     // std::string
-#include <type_traits>  // std::remove_const_t
+#include <algorithm>      // std::max
+#include <cstdlib>        // std::malloc, std::free
+#include <cstring>        // std::strcmp
+#include <memory>         // std::make_unique
+#include <new>            // std::bad_alloc
+#include <string>         // std::string
+#include <type_traits>    // std::remove_const_t
 #include <unordered_map>  // std::unordered_map
-#include <utility>    // std::forward
-#include <vector>     // std::vector
+#include <utility>        // std::forward
+#include <vector>         // std::vector
 
 namespace binding {
 
@@ -139,8 +139,7 @@ inline PyTypeObject* boundClassInMro(PyTypeObject* type) {
     const auto entry = registered.find(base);
     // A bound class is registered as itself; a Python subclass's entry
     // names the bound classes it derives from.
-    if (entry == registered.end() || entry->second.size() != 1 ||
-        entry->second[0]->type != base) {
+    if (entry == registered.end() || entry->second.size() != 1 || entry->second[0]->type != base) {
       continue;
     }
     if (found != nullptr) return nullptr;
@@ -228,9 +227,8 @@ inline void deallocInstance(PyObject* self) {
   const auto layout = subclassLayouts().find(type);
   auto& records = py::detail::get_internals().registered_types_py;
   const auto record = records.find(type);
-  if (layout == subclassLayouts().end() ||
-      (record != records.end() && record->second.size() == 1 &&
-       record->second[0] == layout->second.info)) {
+  if (layout == subclassLayouts().end() || (record != records.end() && record->second.size() == 1 &&
+                                            record->second[0] == layout->second.info)) {
     py::detail::pybind11_object_dealloc(self);
     return;
   }
