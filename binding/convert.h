@@ -9,12 +9,9 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>  // the rendered names of the result types
 
-#include <array>        // std::array
 #include <cstdint>      // int64_t, uint64_t
 #include <limits>       // std::numeric_limits
-#include <set>          // std::set
 #include <string>       // std::string
-#include <string_view>  // std::string_view
 #include <type_traits>  // std::is_integral_v, std::is_same_v
 #include <utility>      // std::move
 #include <vector>       // std::vector
@@ -92,31 +89,6 @@ inline bool loadInteger(PyObject* src, int64_t& out) {
   }
   out = value;
   return true;
-}
-
-/// An answer of a set-valued query, given to Python as a new `set` of `str`.
-struct TypeNames {
-  std::set<std::string> values;
-};
-
-/// The Python string of a type name. The type names of the target tables
-/// are made once and shared by every answer; any other text is decoded.
-/// nullptr, with the Python error set, when that fails.
-inline PyObject* typeNameObject(std::string_view text) {
-  static constexpr std::array<std::string_view, 5> kTypeNames{"int8", "int16", "int32", "float16",
-                                                              "float32"};
-  // Kept for the life of the process, as the interned strings they are.
-  static std::array<PyObject*, kTypeNames.size()> made{};
-  for (std::size_t i = 0; i < kTypeNames.size(); ++i) {
-    if (text != kTypeNames[i]) continue;
-    if (made[i] == nullptr) {
-      made[i] = PyUnicode_InternFromString(kTypeNames[i].data());
-      if (made[i] == nullptr) return nullptr;
-    }
-    Py_INCREF(made[i]);
-    return made[i];
-  }
-  return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr);
 }
 
 /// An integer result, given to Python as an `int`.
@@ -215,25 +187,6 @@ struct type_caster<binding::IntegerList> {
     }
     value.value = std::move(values);
     return true;
-  }
-};
-
-template <>
-struct type_caster<binding::TypeNames> {
-  PYBIND11_TYPE_CASTER(binding::TypeNames, make_caster<std::set<std::string>>::name);
-
-  // Results only: nothing converts into this type.
-  bool load(handle /*src*/, bool /*convert*/) { return false; }
-
-  static handle cast(const binding::TypeNames& src, return_value_policy /*policy*/,
-                     handle /*parent*/) {
-    auto set = reinterpret_steal<object>(PySet_New(nullptr));
-    if (!set) throw error_already_set();
-    for (const std::string& text : src.values) {
-      auto item = reinterpret_steal<object>(binding::typeNameObject(text));
-      if (!item || PySet_Add(set.ptr(), item.ptr()) != 0) throw error_already_set();
-    }
-    return set.release();
   }
 };
 

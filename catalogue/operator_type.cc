@@ -3,6 +3,7 @@
 #include <algorithm>         // std::count, std::find
 #include <array>             // std::array
 #include <cstddef>           // std::size_t
+#include <cstdint>           // uint8_t, uint16_t
 #include <initializer_list>  // std::initializer_list
 #include <optional>          // std::optional
 #include <string_view>       // std::string_view
@@ -67,6 +68,18 @@ std::string_view inputField(std::string_view combo, int idx) {
   return idx < 0 ? std::string_view() : Fields(combo).input(static_cast<std::size_t>(idx));
 }
 
+// The code of a type name, or kNoCode for any other text.
+constexpr std::uint8_t kNoCode = 0xFF;
+
+std::uint8_t codeOf(std::string_view text) {
+  for (std::size_t i = 0; i < kTypeNames.size(); ++i) {
+    if (text == kTypeNames[i]) return static_cast<std::uint8_t>(i);
+  }
+  return kNoCode;
+}
+
+std::uint8_t bit(std::uint8_t code) { return static_cast<std::uint8_t>(1U << code); }
+
 // Distinct field values, as views into the combinations they come from. An
 // operator's combinations repeat a handful of values many times, so they are
 // kept inline, without copying a string or allocating per value, and spill
@@ -88,11 +101,19 @@ class FieldValues {
            std::find(spilled_.begin(), spilled_.end(), value) != spilled_.end();
   }
 
-  // The answer of a set-valued query: one string per distinct value.
-  std::set<std::string> toSet() const {
-    std::set<std::string> result;
-    for (std::size_t i = 0; i < inlineCount_; ++i) result.emplace(inline_[i]);
-    for (const std::string_view value : spilled_) result.emplace(value);
+  // The answer of a set-valued query.
+  TypeSet toTypeSet() const {
+    TypeSet result;
+    const auto add = [&result](std::string_view value) {
+      const std::uint8_t code = codeOf(value);
+      if (code != kNoCode) {
+        result.mask |= bit(code);
+      } else {
+        result.others.emplace_back(value);
+      }
+    };
+    for (std::size_t i = 0; i < inlineCount_; ++i) add(inline_[i]);
+    for (const std::string_view value : spilled_) add(value);
     return result;
   }
 
@@ -310,21 +331,95 @@ OperatorType::OperatorType(const std::string& target) : OperatorType() {
     /* C13 */ insertIfAbsent(m, kGlobalAveragePool, {"int8-int8", "int8-int16", "int8-int32", "float16-float16", "float32-float32"});
   }
   // clang-format on
+  buildIndex();
 }
 
 // ---------------------------------------------------------------------------
-// Support queries
+// Answers
 
-std::set<std::string> OperatorType::supportTypes(Symbol kind, const std::string& qtype) const {
-  const auto entry = supportMap.find(kind);
+bool TypeSet::contains(std::string_view text) const {
+  const std::uint8_t code = codeOf(text);
+  if (code != kNoCode) return (mask & bit(code)) != 0;
+  return std::find(others.begin(), others.end(), text) != others.end();
+}
+
+std::set<std::string> TypeSet::toSet() const {
+  std::set<std::string> result(others.begin(), others.end());
+  for (std::uint8_t code = 0; code < kTypeNames.size(); ++code) {
+    if ((mask & bit(code)) != 0) result.emplace(kTypeNames[code]);
+  }
+  return result;
+}
+
+// ---------------------------------------------------------------------------
+// Index
+
+namespace {
+
+// The codes of one combination, when it has one or two inputs and every
+// field is a type name: what the index can describe exactly.
+std::optional<std::array<std::uint8_t, 3>> codesOf(std::string_view combo) {
+  const Fields fields(combo);
+  if (fields.hyphens != 1 && fields.hyphens != 2) return std::nullopt;
+  const std::uint8_t input0 = codeOf(fields.first);
+  const std::uint8_t input1 = codeOf(fields.input(1));
+  const std::uint8_t output = codeOf(fields.last);
+  if (input0 == kNoCode || input1 == kNoCode || output == kNoCode) return std::nullopt;
+  return std::array<std::uint8_t, 3>{input0, input1, output};
+}
+
+}  // namespace
+
+void OperatorType::buildIndex() {
+  index_.clear();
+  codes_.clear();
+  if (supportMap.empty()) return;
+  index_.resize(static_cast<std::size_t>(supportMap.rbegin()->first) + 1);
+  for (const auto& [op, combos] : supportMap) {
+    Entry& entry = index_[op];
+    entry.state = Entry::State::kIndexed;
+    entry.first = static_cast<std::uint16_t>(codes_.size());
+    for (const std::string& combo : combos) {
+      const auto codes = codesOf(combo);
+      if (!codes) {
+        entry = Entry{Entry::State::kScanned};
+        codes_.resize(entry.first);
+        break;
+      }
+      const auto [input0, input1, output] = *codes;
+      entry.input0 |= bit(input0);
+      entry.input1 |= bit(input1);
+      entry.output |= bit(output);
+      codes_.push_back({input0, input1, output});
+      ++entry.count;
+    }
+  }
+}
+
+OperatorType::Entry OperatorType::entryOf(Symbol kind) const {
+  if (kind < index_.size()) return index_[kind];
+  // Past the index: a catalogue filled by hand, or an operator the target
+  // tables do not hold.
+  Entry entry;
+  if (supportMap.find(kind) != supportMap.end()) entry.state = Entry::State::kScanned;
+  return entry;
+}
+
+// ---------------------------------------------------------------------------
+// Support queries, by reading combination strings: the answers for what the
+// index does not describe.
+
+namespace {
+
+FieldValues scanSupportTypes(const CombinationSet& combos, std::string_view qtype) {
   const std::size_t question = qtype.find('?');
-  if (entry == supportMap.end() || question == std::string::npos) {
-    return std::set<std::string>();  // a pattern without "?" collects nothing
+  if (question == std::string::npos) {
+    return FieldValues();  // a pattern without "?" collects nothing
   }
   const Fields pattern(qtype);
   const std::size_t g = pattern.hyphens;
   // The collected position: the number of hyphens before the first "?".
-  const std::size_t k = hyphens(std::string_view(qtype).substr(0, question));
+  const std::size_t k = hyphens(qtype.substr(0, question));
   // Positions 0, 1 and g read the pattern's fields and may be wildcards;
   // only the others are compared.
   std::array<std::pair<std::size_t, std::string_view>, 3> required{};
@@ -348,37 +443,110 @@ std::set<std::string> OperatorType::supportTypes(Symbol kind, const std::string&
     }
     return combo.at(k, g);
   };
-  return distinctFields(entry->second, matched).toSet();
+  return distinctFields(combos, matched);
+}
+
+FieldValues scanInputs(const CombinationSet& combos, int idx) {
+  return distinctFields(combos, [idx](std::string_view combo) { return inputField(combo, idx); });
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Support queries
+
+TypeSet OperatorType::supportTypeSet(Symbol kind, std::string_view qtype) const {
+  const Entry entry = entryOf(kind);
+  if (entry.state == Entry::State::kScanned) {
+    return scanSupportTypes(supportMap.find(kind)->second, qtype).toTypeSet();
+  }
+  TypeSet result;
+  const std::size_t question = qtype.find('?');
+  if (entry.state == Entry::State::kAbsent || question == std::string::npos) return result;
+  const Fields pattern(qtype);
+  const std::size_t g = pattern.hyphens;
+  // Every indexed combination reads a type name at positions 2 to g - 1,
+  // where a pattern of four or more fields reads the empty text.
+  if (g >= 3) return result;
+  const std::size_t k = hyphens(qtype.substr(0, question));
+  // The pattern's field at position i as a code; wildcards match all.
+  constexpr std::uint8_t kAny = 0xFE;
+  const auto wanted = [&pattern, g](std::size_t i) {
+    const std::string_view p = pattern.at(i, g);
+    return p == "?" || p == "x" ? kAny : codeOf(p);
+  };
+  // Position 0 is the output when g is 0; position 1 an input when g is 2.
+  const std::uint8_t first = wanted(0);
+  const std::uint8_t second = g == 2 ? wanted(1) : kAny;
+  const std::uint8_t last = g >= 1 ? wanted(g) : kAny;
+  if (first == kNoCode || second == kNoCode || last == kNoCode) return result;
+  const auto matches = [](std::uint8_t want, std::uint8_t code) {
+    return want == kAny || want == code;
+  };
+  for (std::uint16_t n = 0; n < entry.count; ++n) {
+    const Codes& c = codes_[entry.first + n];
+    if (matches(first, g == 0 ? c.output : c.input0) && matches(second, c.input1) &&
+        matches(last, c.output)) {
+      result.mask |= bit(k == g ? c.output : k == 0 ? c.input0 : c.input1);
+    }
+  }
+  return result;
+}
+
+TypeSet OperatorType::outputSupportTypeSet(Symbol kind) const {
+  const Entry entry = entryOf(kind);
+  if (entry.state == Entry::State::kScanned) {
+    return distinctFields(supportMap.find(kind)->second, outputField).toTypeSet();
+  }
+  TypeSet result;
+  result.mask = entry.output;
+  return result;
+}
+
+TypeSet OperatorType::inputSupportTypeSet(Symbol kind, int idx) const {
+  const Entry entry = entryOf(kind);
+  if (entry.state == Entry::State::kScanned) {
+    return scanInputs(supportMap.find(kind)->second, idx).toTypeSet();
+  }
+  TypeSet result;
+  if (idx < 0) {
+    if (entry.count != 0) result.others.emplace_back();  // the empty text
+    return result;
+  }
+  // One- and two-input combinations read input 0 for every index but 1.
+  result.mask = idx == 1 ? entry.input1 : entry.input0;
+  return result;
+}
+
+std::set<std::string> OperatorType::supportTypes(Symbol kind, const std::string& qtype) const {
+  return supportTypeSet(kind, qtype).toSet();
 }
 
 std::set<std::string> OperatorType::outputSupportTypes(Symbol kind) const {
-  const auto entry = supportMap.find(kind);
-  if (entry == supportMap.end()) {
-    return std::set<std::string>();
-  }
-  return distinctFields(entry->second, outputField).toSet();
+  return outputSupportTypeSet(kind).toSet();
 }
 
 bool OperatorType::isOutputSupport(Symbol kind, const std::string& qtype) const {
-  // The whole set of outputs, then membership.
-  const auto entry = supportMap.find(kind);
-  return entry != supportMap.end() && distinctFields(entry->second, outputField).contains(qtype);
+  const Entry entry = entryOf(kind);
+  if (entry.state == Entry::State::kScanned) {
+    return distinctFields(supportMap.find(kind)->second, outputField).contains(qtype);
+  }
+  const std::uint8_t code = codeOf(qtype);
+  return code != kNoCode && (entry.output & bit(code)) != 0;
 }
 
 std::set<std::string> OperatorType::inputSupportTypes(Symbol kind, int idx) const {
-  const auto entry = supportMap.find(kind);
-  if (entry == supportMap.end()) {
-    return std::set<std::string>();
-  }
-  const auto input = [idx](std::string_view combo) { return inputField(combo, idx); };
-  return distinctFields(entry->second, input).toSet();
+  return inputSupportTypeSet(kind, idx).toSet();
 }
 
 bool OperatorType::isInputSupport(Symbol kind, const std::string& qtype, int idx) const {
-  // The whole set of inputs at idx, then membership.
-  const auto entry = supportMap.find(kind);
-  const auto input = [idx](std::string_view combo) { return inputField(combo, idx); };
-  return entry != supportMap.end() && distinctFields(entry->second, input).contains(qtype);
+  const Entry entry = entryOf(kind);
+  if (entry.state == Entry::State::kScanned) {
+    return scanInputs(supportMap.find(kind)->second, idx).contains(qtype);
+  }
+  if (idx < 0) return entry.count != 0 && qtype.empty();
+  const std::uint8_t code = codeOf(qtype);
+  return code != kNoCode && ((idx == 1 ? entry.input1 : entry.input0) & bit(code)) != 0;
 }
 
 }  // namespace orvel

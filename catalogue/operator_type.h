@@ -1,9 +1,12 @@
 #pragma once
 
-#include <map>     // std::map
-#include <set>     // std::set
-#include <string>  // std::string
-#include <vector>  // std::vector
+#include <array>        // std::array
+#include <cstdint>      // uint8_t, uint16_t
+#include <map>          // std::map
+#include <set>          // std::set
+#include <string>       // std::string
+#include <string_view>  // std::string_view
+#include <vector>       // std::vector
 
 #include "onnx/common/interned_strings.h"
 
@@ -17,6 +20,23 @@ using CombinationSet = std::set<std::string>;
 
 /// Operator to its combination strings, ordered by symbol id.
 using SupportMap = std::map<Symbol, CombinationSet>;
+
+/// The data-type names of the stored combinations, in the order of their
+/// codes: bit i of a `TypeSet`'s mask stands for entry i.
+inline constexpr std::array<std::string_view, 5> kTypeNames{"int8", "int16", "int32", "float16",
+                                                            "float32"};
+
+/// The answer of a set-valued query: the type names it holds as a bitmask
+/// over `kTypeNames`, and any other texts it holds (only a query that reads
+/// combinations of other fields, or an input index below 0, has them).
+struct TypeSet {
+  std::uint8_t mask = 0;
+  std::vector<std::string> others;
+
+  bool contains(std::string_view text) const;
+  /// The same set as ordered texts.
+  std::set<std::string> toSet() const;
+};
 
 /// The input field `idx` of a combination string or type pattern. With n
 /// hyphens in `combo`: idx 0 reads field 0; an idx at or past n (idx > 0)
@@ -43,9 +63,15 @@ std::vector<Symbol> __concat__(std::vector<Symbol> a,  // NOLINT(bugprone-reserv
 /// combinations each operator supports, and fixed operator groups.
 ///
 /// A catalogue is complete when its constructor returns and is never changed
-/// afterwards. Every query only reads it and recomputes its answer; no query
-/// inserts an operator into `supportMap`. Concurrent calls on one object are
-/// safe as long as nobody constructs or destroys it meanwhile.
+/// afterwards. `supportMap` is the source of truth: the target constructor
+/// derives an index from it (each operator's types per position, and its
+/// combinations as type codes), from which the queries answer; operators
+/// whose combinations the index cannot describe exactly are answered by
+/// reading their combination strings. Changing `supportMap` after
+/// construction therefore leaves the queries answering from the index of
+/// the original. No query inserts an operator into `supportMap`.
+/// Concurrent calls on one object are safe as long as nobody constructs or
+/// destroys it meanwhile.
 class OperatorType {
  public:
   /// Empty support map, the eight fixed groups filled, `singleInt16Ops` empty.
@@ -69,6 +95,12 @@ class OperatorType {
   /// `_input_(c, idx)` over all combinations c of `kind`.
   std::set<std::string> inputSupportTypes(Symbol kind, int idx) const;
   bool isInputSupport(Symbol kind, const std::string& qtype, int idx) const;
+
+  // The set-valued queries, answered as type masks: the same sets, without
+  // making a string for each member.
+  TypeSet supportTypeSet(Symbol kind, std::string_view qtype) const;
+  TypeSet outputSupportTypeSet(Symbol kind) const;
+  TypeSet inputSupportTypeSet(Symbol kind, int idx) const;
 
   // Group predicates, for the quantizer's native code.
 
@@ -107,6 +139,35 @@ class OperatorType {
   std::vector<Symbol> singleInt16Ops;
   /// Supported in floating point only, on every target.
   std::vector<Symbol> floatOnlyOps;
+
+ private:
+  /// One combination as type codes: input 0, input 1 as the rules read it
+  /// (input 0 again for a one-input combination), and the output.
+  struct Codes {
+    std::uint8_t input0;
+    std::uint8_t input1;
+    std::uint8_t output;
+  };
+
+  /// What the index holds of one operator.
+  struct Entry {
+    enum class State : std::uint8_t { kAbsent, kIndexed, kScanned };
+    State state = State::kAbsent;
+    std::uint8_t input0 = 0;  // mask of input 0's types, also read for idx >= 2
+    std::uint8_t input1 = 0;  // mask of the types read for idx 1
+    std::uint8_t output = 0;  // mask of the output types
+    std::uint16_t first = 0;  // the operator's combinations in `codes_`
+    std::uint16_t count = 0;
+  };
+
+  /// Derives `index_` and `codes_` from `supportMap`.
+  void buildIndex();
+  /// The index entry of `kind`; an operator past the index's end is scanned
+  /// when it has an entry in `supportMap`.
+  Entry entryOf(Symbol kind) const;
+
+  std::vector<Entry> index_;  // by symbol id, up to the largest indexed one
+  std::vector<Codes> codes_;
 };
 
 }  // namespace orvel

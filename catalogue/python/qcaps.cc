@@ -5,6 +5,12 @@
 // against memory running out.
 
 #include <pybind11/pybind11.h>
+#include <pybind11/stl.h>  // the rendered name of the set answers
+
+#include <array>    // std::array
+#include <cstdint>  // uint8_t
+#include <set>      // std::set
+#include <string>   // std::string
 
 #include "binding/convert.h"
 #include "binding/guard.h"
@@ -14,9 +20,55 @@ namespace py = pybind11;
 
 namespace orvel {
 
+/// The Python strings of the type names, made once and shared by every
+/// answer, as interned strings kept for the life of the process; nullptr,
+/// with the Python error set, when one cannot be made.
+inline PyObject* typeNameObject(std::uint8_t code) {
+  static std::array<PyObject*, kTypeNames.size()> made{};
+  if (made[code] == nullptr) {
+    made[code] = PyUnicode_InternFromString(kTypeNames[code].data());
+    if (made[code] == nullptr) return nullptr;
+  }
+  Py_INCREF(made[code]);
+  return made[code];
+}
+
+}  // namespace orvel
+
+namespace pybind11::detail {
+
+/// An answer of a set-valued query, given to Python as a new `set` of `str`
+/// built from its mask.
+template <>
+struct type_caster<orvel::TypeSet> {
+  PYBIND11_TYPE_CASTER(orvel::TypeSet, make_caster<std::set<std::string>>::name);
+
+  // Results only: nothing converts into this type.
+  bool load(handle /*src*/, bool /*convert*/) { return false; }
+
+  static handle cast(const orvel::TypeSet& src, return_value_policy /*policy*/, handle /*parent*/) {
+    auto set = reinterpret_steal<object>(PySet_New(nullptr));
+    if (!set) throw error_already_set();
+    for (std::uint8_t code = 0; code < orvel::kTypeNames.size(); ++code) {
+      if ((src.mask & (1U << code)) == 0) continue;
+      auto item = reinterpret_steal<object>(orvel::typeNameObject(code));
+      if (!item || PySet_Add(set.ptr(), item.ptr()) != 0) throw error_already_set();
+    }
+    for (const std::string& text : src.others) {
+      auto item = reinterpret_steal<object>(
+          PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr));
+      if (!item || PySet_Add(set.ptr(), item.ptr()) != 0) throw error_already_set();
+    }
+    return set.release();
+  }
+};
+
+}  // namespace pybind11::detail
+
+namespace orvel {
+
 using binding::Integer;
 using binding::Text;
-using binding::TypeNames;
 using Self = binding::Constructed<const OperatorType>;
 
 void pybind11_init_qcaps(py::module_& m) {
@@ -40,15 +92,15 @@ void pybind11_init_qcaps(py::module_& m) {
       .def(
           "input_support_types",
           [](Self self, Text kind, Integer<int> idx) {
-            return TypeNames{self.object->inputSupportTypes(Symbol(kind.value), idx.value)};
+            return self.object->inputSupportTypeSet(Symbol(kind.value), idx.value);
           },
           py::arg("kind"), py::arg("idx") = 0)
       .def("output_support_types",
            [](Self self, Text kind) {
-             return TypeNames{self.object->outputSupportTypes(Symbol(kind.value))};
+             return self.object->outputSupportTypeSet(Symbol(kind.value));
            })
       .def("support_types", [](Self self, Text kind, Text qtype) {
-        return TypeNames{self.object->supportTypes(Symbol(kind.value), qtype.value)};
+        return self.object->supportTypeSet(Symbol(kind.value), qtype.value);
       });
   binding::seal(cls);
 }

@@ -1,7 +1,9 @@
 #include "onnx/common/interned_strings.h"
 
-#include <cstdarg>  // va_list
-#include <cstdio>   // vsnprintf
+#include <array>        // std::array
+#include <cstdarg>      // va_list
+#include <cstdio>       // vsnprintf
+#include <string_view>  // std::string_view
 
 namespace onnx {
 namespace {
@@ -29,6 +31,50 @@ static_assert(sizeof(kBuiltinNames) / sizeof(kBuiltinNames[0]) == kBuiltinSymbol
   std::string msg =
       barf("%s:%u: %s: Assertion `%s` failed.%s", kSourcePath, line, function, condition, detail);
   throw_assert_error(msg);
+}
+
+// The builtins by name, for lookups that take no lock: the names never
+// change, so the table is built once and then only read. Open addressing
+// over a power-of-two table at most half full; an empty slot holds
+// kBuiltinSymbolCount.
+class BuiltinIds {
+ public:
+  BuiltinIds() {
+    slots_.fill(kEmpty);
+    for (uint32_t id = 0; id < kBuiltinSymbolCount; ++id) {
+      std::size_t slot = hash(kBuiltinNames[id]);
+      while (slots_[slot] != kEmpty) slot = (slot + 1) & kMask;
+      slots_[slot] = static_cast<uint16_t>(id);
+    }
+  }
+
+  // The id of `name` when it is a builtin's, else kBuiltinSymbolCount.
+  uint32_t find(std::string_view name) const {
+    for (std::size_t slot = hash(name);; slot = (slot + 1) & kMask) {
+      const uint32_t id = slots_[slot];
+      if (id == kBuiltinSymbolCount || name == kBuiltinNames[id]) return id;
+    }
+  }
+
+ private:
+  static constexpr auto kEmpty = static_cast<uint16_t>(kBuiltinSymbolCount);
+  static constexpr std::size_t kSlots = 1024;
+  static constexpr std::size_t kMask = kSlots - 1;
+  static_assert(kSlots >= 2 * kBuiltinSymbolCount, "at most half full");
+
+  // FNV-1a.
+  static std::size_t hash(std::string_view text) {
+    uint32_t h = 2166136261U;
+    for (const char c : text) h = (h ^ static_cast<unsigned char>(c)) * 16777619U;
+    return h & kMask;
+  }
+
+  std::array<uint16_t, kSlots> slots_{};
+};
+
+uint32_t builtinId(std::string_view name) {
+  static const BuiltinIds ids;
+  return ids.find(name);
 }
 
 }  // namespace
@@ -65,6 +111,9 @@ InternedStrings::InternedStrings() : next_sym_(kBuiltinSymbolCount) {
 }
 
 uint32_t InternedStrings::intern(const std::string& name) {
+  // Builtin names are fixed from start-up on: no lock needed to find them.
+  const uint32_t builtin = builtinId(name);
+  if (builtin != kBuiltinSymbolCount) return builtin;
   std::lock_guard<std::mutex> guard(mutex_);
   const auto found = string_to_sym_.find(name);
   if (found != string_to_sym_.end()) {

@@ -233,7 +233,8 @@ class InternedStrings {
   InternedStrings();
 
   /// The id of `name`, handing out the next free id if the name is new.
-  /// Holds the lock for the whole lookup and insertion. On any exception the
+  /// A builtin name is found without the lock; any other name is looked up
+  /// and inserted under the lock, held for the whole of both. On any exception the
   /// table is unchanged. When all 2^32 ids are taken, a new name raises
   /// `assert_error`.
   uint32_t intern(const std::string& name);

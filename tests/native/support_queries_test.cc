@@ -3,6 +3,7 @@
 #include <climits>  // INT_MAX, INT_MIN
 #include <set>
 #include <string>
+#include <vector>
 
 #include "catalogue/operator_type.h"
 
@@ -128,6 +129,84 @@ TEST(DefaultCatalogue, AnswersEveryQueryWithNothing) {
   }
   EXPECT_TRUE(catalogue.supportMap.empty());
 }
+
+// The answers from the index against a plain scan of each operator's
+// combination strings, over every target, every builtin operator (with or
+// without an entry), indices and patterns that reach each rule.
+class IndexAgainstScan : public ::testing::TestWithParam<const char*> {};
+
+Strings scanInputs(const CombinationSet& combos, int idx) {
+  Strings result;
+  for (const std::string& c : combos) result.insert(_input_(c, idx));
+  return result;
+}
+
+Strings scanOutputs(const CombinationSet& combos) {
+  Strings result;
+  for (const std::string& c : combos) result.insert(_output_(c));
+  return result;
+}
+
+TEST_P(IndexAgainstScan, EveryQueryAgrees) {
+  const OperatorType indexed(GetParam());
+  const std::vector<std::string> patterns{"?",
+                                          "x",
+                                          "",
+                                          "int8",
+                                          "?-x",
+                                          "x-?",
+                                          "int8-?",
+                                          "int16-?",
+                                          "?-int8",
+                                          "?-int32",
+                                          "?-x-x",
+                                          "x-?-x",
+                                          "x-x-?",
+                                          "int8-int8-?",
+                                          "int16-?-int16",
+                                          "?-int16-x",
+                                          "int8-x-?-x",
+                                          "x-x-x-?",
+                                          "?-?",
+                                          "int8-?-",
+                                          "-?",
+                                          "x?-x",
+                                          "float16-x-?",
+                                          "float32-?",
+                                          "int8-int16-int8-?",
+                                          "bogus-?",
+                                          "?-x-int8",
+                                          "int8-int8-int8"};
+  const std::vector<std::string> types{"int8", "int16", "int32", "float16", "float32", "", "x"};
+  for (uint32_t id = 0; id <= kBuiltinSymbolCount; ++id) {
+    const Symbol op(static_cast<BuiltinSymbol>(id));
+    const auto entry = indexed.supportMap.find(op);
+    const CombinationSet none;
+    const CombinationSet& combos = entry == indexed.supportMap.end() ? none : entry->second;
+    // A catalogue with the same map and no index answers by scanning.
+    OperatorType scanned;
+    scanned.supportMap = indexed.supportMap;
+    SCOPED_TRACE(std::string(GetParam()) + " operator " + std::to_string(id));
+    ASSERT_EQ(indexed.outputSupportTypes(op), scanOutputs(combos));
+    for (const int idx : {INT_MIN, -2, -1, 0, 1, 2, 3, 7, INT_MAX}) {
+      const Strings inputs = scanInputs(combos, idx);
+      ASSERT_EQ(indexed.inputSupportTypes(op, idx), inputs) << "idx " << idx;
+      for (const std::string& t : types) {
+        ASSERT_EQ(indexed.isInputSupport(op, t, idx), inputs.count(t) == 1) << t << " " << idx;
+      }
+    }
+    for (const std::string& t : types) {
+      ASSERT_EQ(indexed.isOutputSupport(op, t), scanOutputs(combos).count(t) == 1) << t;
+    }
+    for (const std::string& pattern : patterns) {
+      ASSERT_EQ(indexed.supportTypes(op, pattern), scanned.supportTypes(op, pattern)) << pattern;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Targets, IndexAgainstScan,
+                         ::testing::Values("tamsin", "tamsin2", "corvel", "corvel-e", "pelor",
+                                           "m55", "unknown"));
 
 }  // namespace
 }  // namespace orvel
