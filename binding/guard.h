@@ -77,7 +77,8 @@ inline bool prepareThread() noexcept {
 /// subinterpreter some of its paths wait forever for an interpreter lock
 /// that the calling thread already holds; so nothing of a module runs there.
 inline bool inMainInterpreter() noexcept {
-  return PyInterpreterState_Get() == PyInterpreterState_Main();
+  static PyInterpreterState* const main = PyInterpreterState_Main();
+  return PyInterpreterState_Get() == main;
 }
 
 /// Raises the refusal of a subinterpreter for the class `type`; returns

@@ -60,7 +60,7 @@ class BuiltinIds {
   static constexpr auto kEmpty = static_cast<uint16_t>(kBuiltinSymbolCount);
   static constexpr std::size_t kSlots = 1024;
   static constexpr std::size_t kMask = kSlots - 1;
-  static_assert(kSlots >= 2 * kBuiltinSymbolCount, "at most half full");
+  static_assert(kSlots >= std::size_t{2} * kBuiltinSymbolCount, "at most half full");
 
   // FNV-1a.
   static std::size_t hash(std::string_view text) {
