@@ -345,8 +345,8 @@ bool TypeSet::contains(std::string_view text) const {
 
 std::set<std::string> TypeSet::toSet() const {
   std::set<std::string> result(others.begin(), others.end());
-  for (std::uint8_t code = 0; code < kTypeNames.size(); ++code) {
-    if ((mask & bit(code)) != 0) result.emplace(kTypeNames[code]);
+  for (std::size_t code = 0; code < kTypeNames.size(); ++code) {
+    if (((mask >> code) & 1U) != 0) result.emplace(kTypeNames[code]);
   }
   return result;
 }

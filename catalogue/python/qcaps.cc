@@ -8,7 +8,7 @@
 #include <pybind11/stl.h>  // the rendered name of the set answers
 
 #include <array>    // std::array
-#include <cstdint>  // uint8_t
+#include <cstddef>  // std::size_t
 #include <set>      // std::set
 #include <string>   // std::string
 
@@ -23,7 +23,7 @@ namespace orvel {
 /// The Python strings of the type names, made once and shared by every
 /// answer, as interned strings kept for the life of the process; nullptr,
 /// with the Python error set, when one cannot be made.
-inline PyObject* typeNameObject(std::uint8_t code) {
+inline PyObject* typeNameObject(std::size_t code) {
   static std::array<PyObject*, kTypeNames.size()> made{};
   if (made[code] == nullptr) {
     made[code] = PyUnicode_InternFromString(kTypeNames[code].data());
@@ -49,8 +49,8 @@ struct type_caster<orvel::TypeSet> {
   static handle cast(const orvel::TypeSet& src, return_value_policy /*policy*/, handle /*parent*/) {
     auto set = reinterpret_steal<object>(PySet_New(nullptr));
     if (!set) throw error_already_set();
-    for (std::uint8_t code = 0; code < orvel::kTypeNames.size(); ++code) {
-      if ((src.mask & (1U << code)) == 0) continue;
+    for (std::size_t code = 0; code < orvel::kTypeNames.size(); ++code) {
+      if (((src.mask >> code) & 1U) == 0) continue;
       auto item = reinterpret_steal<object>(orvel::typeNameObject(code));
       if (!item || PySet_Add(set.ptr(), item.ptr()) != 0) throw error_already_set();
     }
