@@ -278,9 +278,9 @@ LOAD = """
 import importlib.machinery, importlib.util, sys
 def load(module, name):
     path = importlib.util.find_spec(module).origin
-    spec = importlib.machinery.ModuleSpec(name, None, origin=path)
+    wanted = importlib.machinery.ModuleSpec(name, None, origin=path)
     try:
-        importlib.machinery.ExtensionFileLoader(name, path).create_module(spec)
+        importlib.machinery.ExtensionFileLoader(name, path).create_module(wanted)
         print('loaded as', name)
     except ImportError:
         print('ImportError as', name)
