@@ -225,30 +225,35 @@ inline void deallocInstance(PyObject* self) {
     py::detail::pybind11_object_dealloc(self);  // a bound class: its record never changes
     return;
   }
-  const auto layout = subclassLayouts().find(type);
+  auto& layouts = subclassLayouts();
+  const auto layout = layouts.find(type);
   auto& records = py::detail::get_internals().registered_types_py;
   const auto record = records.find(type);
-  if (layout == subclassLayouts().end() || (record != records.end() && record->second.size() == 1 &&
-                                            record->second[0] == layout->second.info)) {
+  if (layout == layouts.end() || (record != records.end() && record->second.size() == 1 &&
+                                  record->second[0] == layout->second.info)) {
     py::detail::pybind11_object_dealloc(self);
     return;
   }
-  std::vector<py::detail::type_info*> current;
+  // Every allocation comes before the record changes: with no memory to
+  // describe the storage, leaving the object allocated is safe, freeing it
+  // as another class is not.
   const bool hadRecord = record != records.end();
-  if (hadRecord) current.swap(record->second);
+  std::vector<py::detail::type_info*> laidOut;
   try {
-    records[type] = {layout->second.info};
+    laidOut.push_back(layout->second.info);
+    if (!hadRecord) records.emplace(type, std::move(laidOut));
   } catch (...) {
-    // No memory to describe the storage: leaving the object allocated is
-    // safe, freeing it as another class is not.
-    if (hadRecord) records[type].swap(current);
     return;
   }
+  if (hadRecord) record->second.swap(laidOut);  // laidOut now keeps the current record
   py::detail::pybind11_object_dealloc(self);
+  // The deallocation may run Python code that changes the records.
+  const auto after = records.find(type);
+  if (after == records.end()) return;
   if (hadRecord) {
-    records[type].swap(current);
+    after->second.swap(laidOut);
   } else {
-    records.erase(type);
+    records.erase(after);
   }
 }
 
@@ -274,23 +279,25 @@ inline PyObject* newInstance(PyTypeObject* type, PyObject* /*args*/, PyObject* /
     // pybind11 caches a Python subclass's bound classes on first use, and
     // keeps a half-filled entry for good if that fails; filling it before
     // the object exists leaves nothing to undo, and a failed entry is
-    // dropped so that the next use fills it again.
-    const auto& bound = py::detail::all_type_info(type);
+    // dropped so that the next use fills it again. Only a Python subclass
+    // can fail here: a bound class's entry is made when it is registered.
+    (void)py::detail::all_type_info(type);
+  } catch (...) {
+    py::detail::get_internals().registered_types_py.erase(type);
+    return raiseHandledException();
+  }
+  try {
     // The storage is laid out from that record: a class whose bases have
     // changed since would get storage for a class it no longer derives from.
-    if (bound.size() == 1 && boundClassInMro(type) != bound[0]->type) {
-      throw py::type_error(std::string(type->tp_name) + " no longer derives from " +
-                           bound[0]->type->tp_name + " alone, as it did when first used");
+    const auto& bound = py::detail::all_type_info(type);
+    if (bound.size() == 1 && bound[0]->type != type) {
+      if (boundClassInMro(type) != bound[0]->type) {
+        throw py::type_error(std::string(type->tp_name) + " no longer derives from " +
+                             bound[0]->type->tp_name + " alone, as it did when first used");
+      }
+      recordLayout(type, bound[0]);
     }
-    if (bound.size() == 1 && bound[0]->type != type) recordLayout(type, bound[0]);
-  } catch (const py::type_error&) {
-    return raiseHandledException();
-  } catch (const py::error_already_set&) {
-    return raiseHandledException();
   } catch (...) {
-    // Only a Python subclass can get here: a bound class's entry is made
-    // when it is registered.
-    py::detail::get_internals().registered_types_py.erase(type);
     return raiseHandledException();
   }
   PyObject* self = type->tp_alloc(type, 0);
