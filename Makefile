@@ -26,7 +26,7 @@ WITH_PYTHON = -DQCAPS_BUILD_PYTHON=ON -DPython_EXECUTABLE=$(abspath $(VPY)) \
 SOURCES  := CMakeLists.txt pyproject.toml \
             $(shell find onnx catalogue attrs binding stubs -name '*.cc' -o -name '*.h' -o -name '*.pyi' -o -name CMakeLists.txt)
 
-.PHONY: help demo install test test-native test-python test-types test-consumer dist test-dist \
+.PHONY: help demo install test test-native test-python test-types test-consumer dist test-dist test-aarch64 \
         docs bench lint sanitize fuzz clean
 
 help:
@@ -35,8 +35,9 @@ help:
 	@echo "  make demo        build, install and run examples/demo.py (TARGET=$(TARGET))"
 	@echo "  make install     build and install the package and its test extra into .venv"
 	@echo "  make test        native tests (ctest), Python tests (pytest), stubs and consumer"
-	@echo "  make dist        sdist and wheel in dist/, the wheel repaired to manylinux"
-	@echo "  make test-dist   the repaired wheel in a fresh environment, tested from outside"
+	@echo "  make dist        sdist and manylinux2014 wheels (x86_64, aarch64) in dist/"
+	@echo "  make test-dist   the wheels as shipped: x86_64 installed and tested, aarch64 under qemu"
+	@echo "  make test-aarch64  the native suites cross-built for aarch64, run under qemu-user"
 	@echo "  make docs        regenerate docs/support-matrix.md and .svg"
 	@echo "  make bench       speed of every query against the binding floor and plain Python"
 	@echo "  make lint        clang-format, ruff format, clang-tidy and ruff checks"
@@ -97,28 +98,84 @@ test-consumer: test-native
 
 test: test-native test-python test-types test-consumer
 
-# The support matrix under docs/, generated from the catalogue's tables.
-# The sdist and the wheel as a user's build makes them (isolated, from
-# PyPI's build tools), the wheel repaired to the manylinux tag it satisfies.
-DIST := dist
+# --- portable wheels -----------------------------------------------------
+# `make dist` builds, with the pinned toolchain of requirements-dist.txt in
+# build/dist-tools: the sdist, and a wheel for each of WHEEL_ARCHS compiled
+# by the Zig toolchain against glibc 2.17 with LLVM's C++ runtime linked in
+# (cmake/zig.cmake), repaired to manylinux_2_17 and checked
+# (tests/dist/check_wheels.py). The aarch64 wheel is cross-built.
 
-dist: $(VENV)/.tools
-	rm -rf $(DIST)
-	$(VPY) -m build --outdir $(DIST) .
-	PATH="$(abspath $(VENV))/bin:$$PATH" auditwheel repair --wheel-dir $(DIST)/manylinux $(DIST)/*.whl
+DIST        := dist
+DIST_TOOLS  := build/dist-tools
+DIST_PY     := $(DIST_TOOLS)/bin/python
+WHEEL_ARCHS := x86_64 aarch64
+ZIG_GLIBC   := 2.17
+# The zig binary that the ziglang package carries.
+ZIG_BINARY   = $$($(DIST_PY) -c 'import os, ziglang; print(os.path.join(os.path.dirname(ziglang.__file__), "zig"))')
 
-# The repaired wheel with its test extra in a fresh environment, tested from
-# a directory outside the source tree.
+$(DIST_TOOLS)/.installed: requirements-dist.txt tools/find-python310.sh
+	@python=$$(tools/find-python310.sh); \
+	  if [ ! -x $(DIST_PY) ]; then echo "Creating $(DIST_TOOLS) with $$python"; "$$python" -m venv $(DIST_TOOLS); fi
+	$(DIST_PY) -m pip install --quiet -r requirements-dist.txt
+	@touch $@
+
+# auditwheel offers only the build machine's architecture to --plat, so the
+# aarch64 wheel is repaired to the tag it satisfies, and check_wheels.py
+# then refuses any tag but manylinux_2_17: a newer symbol fails the build
+# either way.
+dist: $(DIST_TOOLS)/.installed
+	rm -rf $(DIST) build/wheels
+	$(DIST_PY) -m build --sdist --no-isolation --outdir $(DIST) .
+	for arch in $(WHEEL_ARCHS); do \
+	  QCAPS_ZIG=$(ZIG_BINARY) QCAPS_ZIG_TARGET=$$arch-linux-gnu.$(ZIG_GLIBC) \
+	  _PYTHON_HOST_PLATFORM=linux-$$arch SETUPTOOLS_EXT_SUFFIX=.cpython-310-$$arch-linux-gnu.so \
+	  $(DIST_PY) -m pip wheel --quiet --no-build-isolation --no-deps --wheel-dir build/wheels/$$arch \
+	    --config-settings=build-dir=build/zig-$$arch \
+	    --config-settings=cmake.define.CMAKE_TOOLCHAIN_FILE=$(abspath cmake/zig.cmake) \
+	    --config-settings=cmake.define.QCAPS_WARNINGS_AS_ERRORS=$(WERROR) . ; \
+	  if [ $$arch = "$$(uname -m)" ]; then plat=manylinux_2_17_$$arch; else plat=auto; fi; \
+	  PATH="$(abspath $(DIST_TOOLS))/bin:$$PATH" auditwheel repair --plat $$plat \
+	    --wheel-dir $(DIST) build/wheels/$$arch/*.whl 2>&1 | { grep -v '^INFO:' || true; }; \
+	done
+	$(DIST_PY) tests/dist/check_wheels.py $(DIST)/*.whl
+
+# The x86_64 wheel with its test extra in a fresh environment, tested from a
+# directory outside the source tree; the aarch64 build checked under
+# qemu-user (test-aarch64); the wheels' own checks, with the aarch64 modules
+# loaded by Debian's arm64 interpreter.
 DIST_VENV := build/dist-venv
 
-test-dist: dist
+test-dist: dist test-aarch64
 	rm -rf $(DIST_VENV)
 	"$$(tools/find-python310.sh)" -m venv $(DIST_VENV)
-	$(DIST_VENV)/bin/python -m pip install --quiet "$$(ls $(DIST)/manylinux/*.whl)[test]"
+	$(DIST_VENV)/bin/python -m pip install --quiet "$$(ls $(DIST)/*manylinux_2_17_x86_64.whl)[test]"
 	cd "$$(mktemp -d)" && QCAPS_EXPECT_MODULES_IN=$(abspath $(DIST_VENV)) \
 	  $(abspath $(DIST_VENV))/bin/python -m pytest -p no:cacheprovider $(abspath tests/python)
 	cd / && $(abspath $(DIST_VENV))/bin/python -m mypy.stubtest qcaps qattrs
+	tools/arm64-python.sh build/aarch64/python
+	$(DIST_PY) tests/dist/check_wheels.py --arm64-python $(abspath build/aarch64/python) $(DIST)/*.whl
 
+# The native suites cross-built for aarch64 with the wheels' toolchain, and
+# run under qemu-user with Debian's arm64 C library; GoogleTest is built for
+# aarch64 from the sources that Debian's libgtest-dev ships.
+AARCH64_ENV = QCAPS_ZIG=$(ZIG_BINARY) QCAPS_ZIG_TARGET=aarch64-linux-gnu.$(ZIG_GLIBC)
+AARCH64_CMAKE = $(DIST_TOOLS)/bin/cmake -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(DIST_TOOLS))/bin/ninja \
+                -DCMAKE_TOOLCHAIN_FILE=$(abspath cmake/zig.cmake)
+
+test-aarch64: $(DIST_TOOLS)/.installed
+	tools/ensure-debian-package.sh libgtest-dev /usr/src/googletest/CMakeLists.txt
+	tools/ensure-debian-package.sh qemu-user /usr/bin/qemu-aarch64
+	tools/ensure-debian-package.sh libc6-arm64-cross /usr/aarch64-linux-gnu/lib/ld-linux-aarch64.so.1
+	$(AARCH64_ENV) $(AARCH64_CMAKE) -S /usr/src/googletest -B build/aarch64/gtest -DCMAKE_BUILD_TYPE=Release \
+	  -DBUILD_GMOCK=OFF -DCMAKE_INSTALL_PREFIX=$(abspath build/aarch64/gtest-install) >/dev/null
+	$(AARCH64_ENV) $(DIST_TOOLS)/bin/cmake --build build/aarch64/gtest --target install >/dev/null
+	$(AARCH64_ENV) $(AARCH64_CMAKE) -S . -B build/aarch64/native -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DQCAPS_WARNINGS_AS_ERRORS=$(WERROR) -DCMAKE_PREFIX_PATH=$(abspath build/aarch64/gtest-install) \
+	  "-DCMAKE_CROSSCOMPILING_EMULATOR=qemu-aarch64;-L;/usr/aarch64-linux-gnu" >/dev/null
+	$(AARCH64_ENV) $(DIST_TOOLS)/bin/cmake --build build/aarch64/native
+	$(DIST_TOOLS)/bin/ctest --test-dir build/aarch64/native --output-on-failure -j2
+
+# The support matrix under docs/, generated from the catalogue's tables.
 docs: $(NATIVE)/CMakeCache.txt
 	$(VENV)/bin/cmake --build $(NATIVE) --target support_matrix
 	mkdir -p docs

@@ -1,0 +1,150 @@
+"""Checks of the built wheels themselves, as `make dist` leaves them.
+
+    python check_wheels.py [--arm64-python DIR] WHEEL...
+
+Each wheel must be tagged manylinux_2_17 for its architecture; each module
+in it must export its entry point and nothing else, need no glibc symbol
+newer than 2.17 and no C++ runtime from the system. With --arm64-python
+(Debian's arm64 interpreter unpacked by tools/arm64-python.sh), each
+aarch64 module is loaded under qemu-user with every symbol bound, and must
+stop at the interpreter-version check. Exits 1 on the first failure.
+"""
+
+import argparse
+import re
+import subprocess
+import sys
+import tempfile
+import zipfile
+from pathlib import Path
+
+from elftools.elf.dynamic import DynamicSection
+from elftools.elf.elffile import ELFFile
+from elftools.elf.gnuversions import GNUVerNeedSection
+
+MACHINES = {"EM_X86_64": "x86_64", "EM_AARCH64": "aarch64"}
+LOADER = """
+import importlib.machinery, sys
+name, path = sys.argv[1], sys.argv[2]
+try:
+    importlib.machinery.ExtensionFileLoader(name, path).create_module(
+        importlib.machinery.ModuleSpec(name, None, origin=path))
+except ImportError as error:
+    print(error)
+    sys.exit(3)
+"""
+MISMATCH = re.compile(
+    r"Python version mismatch: module was compiled for Python 3\.10, "
+    r"but the interpreter version is incompatible: 3\.11"
+)
+
+
+def fail(message):
+    print(f"check_wheels: {message}", file=sys.stderr)
+    sys.exit(1)
+
+
+def version_key(version):
+    return tuple(int(part) for part in version.split("."))
+
+
+def check_module(wheel, name, data, arch):
+    with tempfile.TemporaryFile() as handle:
+        handle.write(data)
+        elf = ELFFile(handle)
+        machine = MACHINES.get(elf["e_machine"])
+        if machine != arch:
+            fail(f"{wheel}: {name} is built for {elf['e_machine']}, not {arch}")
+        symbols = elf.get_section_by_name(".dynsym")
+        exported = sorted(
+            s.name
+            for s in symbols.iter_symbols()
+            if s["st_shndx"] != "SHN_UNDEF" and s["st_info"]["bind"] != "STB_LOCAL" and s.name
+        )
+        entry = "PyInit_" + name.split(".")[0]
+        if exported != [entry]:
+            fail(f"{wheel}: {name} exports {exported}, not [{entry!r}]")
+        needed = [
+            tag.needed
+            for s in elf.iter_sections()
+            if isinstance(s, DynamicSection)
+            for tag in s.iter_tags()
+            if tag.entry.d_tag == "DT_NEEDED"
+        ]
+        runtime = [lib for lib in needed if re.match(r"lib(std)?c\+\+|libgcc_s", lib)]
+        if runtime:
+            fail(f"{wheel}: {name} needs the system's C++ runtime: {runtime}")
+        versions = []
+        for section in elf.iter_sections():
+            if isinstance(section, GNUVerNeedSection):
+                for _, auxiliaries in section.iter_versions():
+                    versions += [aux.name for aux in auxiliaries]
+        newer = [v for v in versions if v.startswith(("GLIBCXX_", "CXXABI_"))]
+        glibc = [v[len("GLIBC_") :] for v in versions if v.startswith("GLIBC_")]
+        if newer or not glibc:
+            fail(f"{wheel}: {name} needs symbol versions {sorted(set(versions))}")
+        highest = max(glibc, key=version_key)
+        if version_key(highest) > (2, 17):
+            fail(f"{wheel}: {name} needs GLIBC_{highest}, newer than 2.17")
+        return highest
+
+
+def check_load(arm64_python, name, data):
+    with tempfile.TemporaryDirectory() as folder:
+        path = Path(folder) / name
+        path.write_bytes(data)
+        libraries = f"{arm64_python}/lib/aarch64-linux-gnu:{arm64_python}/usr/lib/aarch64-linux-gnu"
+        result = subprocess.run(
+            [
+                "qemu-aarch64",
+                "-L",
+                "/usr/aarch64-linux-gnu",
+                "-E",
+                "LD_BIND_NOW=1",
+                "-E",
+                f"LD_LIBRARY_PATH={libraries}",
+                "-E",
+                f"PYTHONHOME={arm64_python}/usr",
+                f"{arm64_python}/usr/bin/python3",
+                "-c",
+                LOADER,
+                name.split(".")[0],
+                str(path),
+            ],
+            capture_output=True,
+            text=True,
+            timeout=120,
+        )
+        if result.returncode != 3 or not MISMATCH.match(result.stdout):
+            output = result.stdout + result.stderr
+            fail(f"{name} under qemu-aarch64: exit {result.returncode}\n{output}")
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--arm64-python", type=Path)
+    parser.add_argument("wheels", nargs="+", type=Path)
+    args = parser.parse_args()
+    for wheel in args.wheels:
+        tag = re.search(r"manylinux_(\d+)_(\d+)_(x86_64|aarch64)\.whl$", wheel.name)
+        if not tag or (tag[1], tag[2]) != ("2", "17"):
+            fail(f"{wheel.name}: not tagged manylinux_2_17")
+        arch = tag[3]
+        with zipfile.ZipFile(wheel) as archive:
+            modules = [n for n in archive.namelist() if n.endswith(".so")]
+            if sorted(m.split(".")[0] for m in modules) != ["qattrs", "qcaps"]:
+                fail(f"{wheel.name}: holds {modules}")
+            for name in modules:
+                if f"-{arch}-linux-gnu.so" not in name:
+                    fail(f"{wheel.name}: {name} is not named for {arch}")
+                data = archive.read(name)
+                highest = check_module(wheel.name, name, data, arch)
+                loaded = ""
+                if arch == "aarch64" and args.arm64_python:
+                    check_load(args.arm64_python, name, data)
+                    loaded = ", loads under qemu-aarch64 up to the version check"
+                print(f"{wheel.name}: {name}: exports its entry alone, GLIBC_{highest}{loaded}")
+
+
+if __name__ == "__main__":
+    main()
