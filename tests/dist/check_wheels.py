@@ -23,16 +23,8 @@ from elftools.elf.elffile import ELFFile
 from elftools.elf.gnuversions import GNUVerNeedSection
 
 MACHINES = {"EM_X86_64": "x86_64", "EM_AARCH64": "aarch64"}
-LOADER = """
-import importlib.machinery, sys
-name, path = sys.argv[1], sys.argv[2]
-try:
-    importlib.machinery.ExtensionFileLoader(name, path).create_module(
-        importlib.machinery.ModuleSpec(name, None, origin=path))
-except ImportError as error:
-    print(error)
-    sys.exit(3)
-"""
+# Loads one module file, in whichever interpreter runs it.
+LOADER = Path(__file__).parents[1] / "python" / "load_extension.py"
 MISMATCH = re.compile(
     r"Python version mismatch: module was compiled for Python 3\.10, "
     r"but the interpreter version is incompatible: 3\.11"
@@ -106,8 +98,7 @@ def check_load(arm64_python, name, data):
                 "-E",
                 f"PYTHONHOME={arm64_python}/usr",
                 f"{arm64_python}/usr/bin/python3",
-                "-c",
-                LOADER,
+                str(LOADER),
                 name.split(".")[0],
                 str(path),
             ],

@@ -9,16 +9,7 @@ import pytest
 import qattrs
 import qcaps
 
-LOADER = """
-import importlib.machinery, sys
-name, path = sys.argv[1], sys.argv[2]
-try:
-    importlib.machinery.ExtensionFileLoader(name, path).create_module(
-        importlib.machinery.ModuleSpec(name, None, origin=path))
-except ImportError as error:
-    print(error)
-    sys.exit(3)
-"""
+LOADER = pathlib.Path(__file__).with_name("load_extension.py")
 
 
 def other_interpreters():
@@ -42,7 +33,7 @@ def test_other_interpreter_gets_the_version_mismatch_error(module):
         pytest.skip("no interpreter other than 3.10 on PATH")
     for interpreter, version in interpreters:
         result = subprocess.run(
-            [interpreter, "-c", LOADER, module.__name__, str(pathlib.Path(module.__file__))],
+            [interpreter, str(LOADER), module.__name__, str(pathlib.Path(module.__file__))],
             capture_output=True,
             text=True,
         )
