@@ -1,8 +1,11 @@
 #include "onnx/common/interned_strings.h"
 
 #include <array>        // std::array
+#include <chrono>       // std::chrono::steady_clock
 #include <cstdarg>      // va_list
 #include <cstdio>       // vsnprintf
+#include <cstring>      // std::memcpy
+#include <random>       // std::random_device
 #include <string_view>  // std::string_view
 
 namespace onnx {
@@ -77,9 +80,99 @@ uint32_t builtinId(std::string_view name) {
   return ids.find(name);
 }
 
+// SipHash-1-3: one compression round per word, three finalisation rounds.
+class SipHash {
+ public:
+  SipHash(uint64_t k0, uint64_t k1)
+      : v0_(k0 ^ 0x736f6d6570736575ULL),
+        v1_(k1 ^ 0x646f72616e646f6dULL),
+        v2_(k0 ^ 0x6c7967656e657261ULL),
+        v3_(k1 ^ 0x7465646279746573ULL) {}
+
+  uint64_t hash(std::string_view text) {
+    const char* data = text.data();
+    std::size_t left = text.size();
+    for (; left >= 8; data += 8, left -= 8) {
+      uint64_t word = 0;
+      std::memcpy(&word, data, 8);
+      compress(word);
+    }
+    // The last word: the remaining bytes and, in the top byte, the length.
+    uint64_t last = static_cast<uint64_t>(text.size()) << 56;
+    for (std::size_t i = 0; i < left; ++i) {
+      last |= static_cast<uint64_t>(static_cast<unsigned char>(data[i])) << (8 * i);
+    }
+    compress(last);
+    v2_ ^= 0xff;
+    round();
+    round();
+    round();
+    return v0_ ^ v1_ ^ v2_ ^ v3_;
+  }
+
+ private:
+  static uint64_t rotl(uint64_t x, int bits) { return (x << bits) | (x >> (64 - bits)); }
+
+  void compress(uint64_t word) {
+    v3_ ^= word;
+    round();
+    v0_ ^= word;
+  }
+
+  void round() {
+    v0_ += v1_;
+    v1_ = rotl(v1_, 13);
+    v1_ ^= v0_;
+    v0_ = rotl(v0_, 32);
+    v2_ += v3_;
+    v3_ = rotl(v3_, 16);
+    v3_ ^= v2_;
+    v0_ += v3_;
+    v3_ = rotl(v3_, 21);
+    v3_ ^= v0_;
+    v2_ += v1_;
+    v1_ = rotl(v1_, 17);
+    v1_ ^= v2_;
+    v2_ = rotl(v2_, 32);
+  }
+
+  uint64_t v0_;
+  uint64_t v1_;
+  uint64_t v2_;
+  uint64_t v3_;
+};
+
+// 64 bits from the system's random source. Where there is none, the clock
+// and this process's addresses (randomised by the loader) stand in: weaker,
+// but still unknown outside the process.
+uint64_t randomWord() {
+  try {
+    std::random_device device;
+    return (static_cast<uint64_t>(device()) << 32) ^ device();
+  } catch (...) {
+    const auto now =
+        static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    uint64_t local = 0;
+    return SipHash(now, reinterpret_cast<std::uintptr_t>(&local))
+        .hash(std::string_view(reinterpret_cast<const char*>(&now), sizeof now));
+  }
+}
+
 }  // namespace
 
+InternedStrings::KeyedHash::KeyedHash() : k0_(randomWord()), k1_(randomWord()) {}
+
+std::size_t InternedStrings::KeyedHash::operator()(std::string_view text) const noexcept {
+  return static_cast<std::size_t>(SipHash(k0_, k1_).hash(text));
+}
+
 Symbol::Symbol(const std::string& name) : value_(globalStrings().intern(name)) {}
+
+std::optional<Symbol> Symbol::find(std::string_view name) {
+  const std::optional<uint32_t> id = globalStrings().find(name);
+  if (!id) return std::nullopt;
+  return Symbol(static_cast<BuiltinSymbol>(*id));
+}
 
 const char* Symbol::toString() const { return globalStrings().string(*this); }
 
@@ -110,6 +203,15 @@ InternedStrings::InternedStrings() : next_sym_(kBuiltinSymbolCount) {
   }
 }
 
+std::optional<uint32_t> InternedStrings::find(std::string_view name) {
+  const uint32_t builtin = builtinId(name);
+  if (builtin != kBuiltinSymbolCount) return builtin;
+  std::lock_guard<std::mutex> guard(mutex_);
+  const auto found = string_to_sym_.find(name);
+  if (found == string_to_sym_.end()) return std::nullopt;
+  return found->second;
+}
+
 uint32_t InternedStrings::intern(const std::string& name) {
   // Builtin names are fixed from start-up on: no lock needed to find them.
   const uint32_t builtin = builtinId(name);
@@ -126,14 +228,14 @@ uint32_t InternedStrings::intern(const std::string& name) {
               " No symbol ids are left to intern a new name.");
   }
   const uint32_t id = next_sym_;
-  // Enter the name in both maps before advancing the counter, and take the
-  // first entry back if the second cannot be made: a failed allocation then
-  // leaves the table exactly as it was, with no id skipped.
-  const auto inserted = string_to_sym_.emplace(name, id).first;
+  // Store the name, then enter the view of it, before advancing the counter;
+  // the first entry is taken back if the second cannot be made, so a failed
+  // allocation leaves the table exactly as it was, with no id skipped.
+  const auto stored = sym_to_string_.emplace(id, name).first;
   try {
-    sym_to_string_.emplace(id, name);
+    string_to_sym_.emplace(stored->second, id);
   } catch (...) {
-    string_to_sym_.erase(inserted);
+    sym_to_string_.erase(stored);
     throw;
   }
   next_sym_ = id + 1;

@@ -1,9 +1,12 @@
 #pragma once
 
+#include <cstddef>        // std::size_t
 #include <cstdint>        // uint32_t
 #include <mutex>          // std::mutex
+#include <optional>       // std::optional
 #include <stdexcept>      // std::runtime_error
 #include <string>         // std::string
+#include <string_view>    // std::string_view
 #include <unordered_map>  // std::unordered_map
 
 namespace onnx {
@@ -187,6 +190,14 @@ class Symbol {
   /// is taken.
   explicit Symbol(const std::string& name);
 
+  /// The symbol of `name` when the process-wide table already holds it, and
+  /// std::nullopt otherwise. Never adds a name, so asking costs nothing that
+  /// outlives the call: the way to name an operator read from untrusted input
+  /// (a model file) when only its existing entries matter. Builtins are found
+  /// without the lock. May throw `std::bad_alloc` (creating the table on
+  /// first use) and `std::system_error` (its lock).
+  static std::optional<Symbol> find(std::string_view name);
+
   // Implicit by design: a symbol is used wherever its id is.
   // NOLINTNEXTLINE(google-explicit-constructor)
   constexpr operator uint32_t() const noexcept { return value_; }
@@ -239,6 +250,9 @@ class InternedStrings {
   /// `assert_error`.
   uint32_t intern(const std::string& name);
 
+  /// The id of `name` if the table holds it; the table is not changed.
+  std::optional<uint32_t> find(std::string_view name);
+
   /// The name of `sym`: for a builtin, a string literal (no lock, no map);
   /// otherwise the stored name, or `assert_error` for an id never handed out.
   const char* string(Symbol sym);
@@ -248,7 +262,25 @@ class InternedStrings {
 
   const char* customString(Symbol sym);
 
-  std::unordered_map<std::string, uint32_t> string_to_sym_;
+  /// SipHash-1-3 under a key drawn at random when the table is made, so that
+  /// nobody outside the process can choose names that share a bucket: names
+  /// read from files intern in expected constant time, however they were
+  /// crafted. (The standard library's string hash is unkeyed, and colliding
+  /// names for it are easy to compute.)
+  class KeyedHash {
+   public:
+    KeyedHash();
+    std::size_t operator()(std::string_view text) const noexcept;
+
+   private:
+    uint64_t k0_;
+    uint64_t k1_;
+  };
+
+  /// Name to id. Each key views the name that `sym_to_string_` owns, so a
+  /// name is stored once; the nodes of `sym_to_string_` never move, and
+  /// entries are never removed, so the views stay valid.
+  std::unordered_map<std::string_view, uint32_t, KeyedHash> string_to_sym_;
   std::unordered_map<uint32_t, std::string> sym_to_string_;
   uint32_t next_sym_;
   std::mutex mutex_;

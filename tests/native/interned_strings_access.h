@@ -14,9 +14,7 @@ namespace onnx {
 /// Reaches the private state of a symbol table, for checking its invariants.
 struct InternedStringsTestAccess {
   static uint32_t& nextSym(InternedStrings& table) { return table.next_sym_; }
-  static const std::unordered_map<std::string, uint32_t>& stringToSym(InternedStrings& table) {
-    return table.string_to_sym_;
-  }
+  static const auto& stringToSym(InternedStrings& table) { return table.string_to_sym_; }
   static const std::unordered_map<uint32_t, std::string>& symToString(InternedStrings& table) {
     return table.sym_to_string_;
   }
