@@ -549,4 +549,32 @@ bool OperatorType::isInputSupport(Symbol kind, const std::string& qtype, int idx
   return code != kNoCode && ((idx == 1 ? entry.input1 : entry.input0) & bit(code)) != 0;
 }
 
+// ---------------------------------------------------------------------------
+// Support queries by name
+
+TypeSet OperatorType::supportTypeSet(std::string_view kind, std::string_view qtype) const {
+  const std::optional<Symbol> op = Symbol::find(kind);
+  return op ? supportTypeSet(*op, qtype) : TypeSet();
+}
+
+TypeSet OperatorType::outputSupportTypeSet(std::string_view kind) const {
+  const std::optional<Symbol> op = Symbol::find(kind);
+  return op ? outputSupportTypeSet(*op) : TypeSet();
+}
+
+bool OperatorType::isOutputSupport(std::string_view kind, const std::string& qtype) const {
+  const std::optional<Symbol> op = Symbol::find(kind);
+  return op && isOutputSupport(*op, qtype);
+}
+
+TypeSet OperatorType::inputSupportTypeSet(std::string_view kind, int idx) const {
+  const std::optional<Symbol> op = Symbol::find(kind);
+  return op ? inputSupportTypeSet(*op, idx) : TypeSet();
+}
+
+bool OperatorType::isInputSupport(std::string_view kind, const std::string& qtype, int idx) const {
+  const std::optional<Symbol> op = Symbol::find(kind);
+  return op && isInputSupport(*op, qtype, idx);
+}
+
 }  // namespace orvel

@@ -1,16 +1,19 @@
 // Python module `qcaps`: the class "OperatorType" and its five queries. Each
-// adapter copies the type text, interns the operator name, and makes exactly
-// one catalogue call; all behaviour lives in the catalogue itself. The
+// adapter makes exactly one catalogue call, naming the operator by its text:
+// the catalogue looks the name up without interning it, so names read from
+// untrusted model files cost nothing that outlives the call. All behaviour
+// lives in the catalogue itself. The
 // shared binding guard makes the edge safe against hostile callers and
 // against memory running out.
 
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>  // the rendered name of the set answers
 
-#include <array>    // std::array
-#include <cstddef>  // std::size_t
-#include <set>      // std::set
-#include <string>   // std::string
+#include <array>        // std::array
+#include <cstddef>      // std::size_t
+#include <set>          // std::set
+#include <string>       // std::string
+#include <string_view>  // std::string_view
 
 #include "binding/convert.h"
 #include "binding/guard.h"
@@ -82,25 +85,26 @@ void pybind11_init_qcaps(py::module_& m) {
       .def(
           "is_input_support",
           [](Self self, Text kind, Text qtype, Integer<int> idx) {
-            return self.object->isInputSupport(Symbol(kind.value), qtype.value, idx.value);
+            return self.object->isInputSupport(std::string_view(kind.value), qtype.value,
+                                               idx.value);
           },
           py::arg("kind"), py::arg("qtype"), py::arg("idx") = 0)
       .def("is_output_support",
            [](Self self, Text kind, Text qtype) {
-             return self.object->isOutputSupport(Symbol(kind.value), qtype.value);
+             return self.object->isOutputSupport(std::string_view(kind.value), qtype.value);
            })
       .def(
           "input_support_types",
           [](Self self, Text kind, Integer<int> idx) {
-            return self.object->inputSupportTypeSet(Symbol(kind.value), idx.value);
+            return self.object->inputSupportTypeSet(std::string_view(kind.value), idx.value);
           },
           py::arg("kind"), py::arg("idx") = 0)
       .def("output_support_types",
            [](Self self, Text kind) {
-             return self.object->outputSupportTypeSet(Symbol(kind.value));
+             return self.object->outputSupportTypeSet(std::string_view(kind.value));
            })
       .def("support_types", [](Self self, Text kind, Text qtype) {
-        return self.object->supportTypeSet(Symbol(kind.value), qtype.value);
+        return self.object->supportTypeSet(std::string_view(kind.value), qtype.value);
       });
   binding::seal(cls);
 }
