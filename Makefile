@@ -69,7 +69,7 @@ demo: $(VENV)/.installed
 # Native build of the libraries and their GoogleTest suites.
 $(NATIVE)/CMakeCache.txt: $(VENV)/.tools
 	tools/ensure-debian-package.sh libgtest-dev /usr/include/gtest/gtest.h
-	$(CONFIGURE) -S . -B $(NATIVE) \
+	$(CONFIGURE) -S . -B $(NATIVE) $(WITH_PYTHON) \
 	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQCAPS_WARNINGS_AS_ERRORS=$(WERROR)
 
 test-native: $(NATIVE)/CMakeCache.txt

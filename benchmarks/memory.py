@@ -5,9 +5,9 @@
 Reports, for the running process: the growth in resident memory from
 building one catalogue of each target (each measured in a fresh
 interpreter, so that one target's allocations do not hide another's), and
-the growth from interning N distinct new operator names (default one
-million) through the query path that Python callers use. Figures are from
-/proc/self/statm and include allocator overhead.
+the growth after N distinct new operator names (default one million) have
+gone through the queries, which look names up without keeping them.
+Figures are from /proc/self/statm and include allocator overhead.
 """
 
 import argparse
@@ -36,7 +36,7 @@ def one_catalogue(target, copies=200):
     return (after - before) / copies
 
 
-def interning(count):
+def queried_names(count):
     import qcaps
 
     catalogue = qcaps.OperatorType("corvel")
@@ -65,7 +65,7 @@ def main():
         print(one_catalogue(args.child_catalogue))
         return
     if args.child_names:
-        print(interning(args.child_names))
+        print(queried_names(args.child_names))
         return
 
     print(f"{'measurement':<44} {'bytes':>12}")
@@ -73,8 +73,8 @@ def main():
         per = run_child(["--child-catalogue", target])
         print(f"{'one OperatorType(' + repr(target) + ')':<44} {per:>12,.0f}")
     grown = run_child(["--child-names", str(args.names)])
-    print(f"{'symbol table after ' + format(args.names, ',') + ' new names':<44} {grown:>12,.0f}")
-    print(f"{'  per interned name (30-byte names)':<44} {grown / args.names:>12,.1f}")
+    label = f"after {args.names:,} new names through the queries"
+    print(f"{label:<44} {grown:>12,.0f}")
 
 
 if __name__ == "__main__":

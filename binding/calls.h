@@ -78,17 +78,94 @@ inline py::object byPosition(const py::detail::function_record& rec, PyObject* a
   return tuple;
 }
 
-/// How an argument is shown in the message of a call that fits no overload:
-/// the value itself for the built-in scalar types, whose text runs no code
-/// of the caller's, and the type's name for anything else.
-inline std::string describeArgument(PyObject* value) {
-  if (value == Py_None || PyLong_CheckExact(value) || PyBool_Check(value) ||
-      PyFloat_CheckExact(value) || PyUnicode_CheckExact(value) || PyBytes_CheckExact(value)) {
-    auto text = py::reinterpret_steal<py::str>(PyObject_Repr(value));
-    if (!text) throw py::error_already_set();
-    return std::string(text);
+/// After a call made to describe an argument failed: clears what it raised,
+/// unless that is MemoryError, which is thrown on; the argument is then
+/// described by its type alone.
+inline void fallBackToType() {
+  if (PyErr_ExceptionMatches(PyExc_MemoryError) != 0) throw py::error_already_set();
+  PyErr_Clear();
+}
+
+/// The `repr` of `value`, a built-in scalar whose text runs no code of the
+/// caller's, or an empty string when it cannot be made (an `int` past the
+/// interpreter's limit on digits).
+inline std::string builtinRepr(PyObject* value) {
+  auto text = py::reinterpret_steal<py::object>(PyObject_Repr(value));
+  Py_ssize_t size = 0;
+  const char* utf8 = text ? PyUnicode_AsUTF8AndSize(text.ptr(), &size) : nullptr;
+  if (utf8 == nullptr) {
+    fallBackToType();
+    return std::string();
   }
-  return std::string("<") + Py_TYPE(value)->tp_name + " object>";
+  return std::string(utf8, static_cast<std::size_t>(size));
+}
+
+/// How an argument is shown in the message of a call that fits no overload.
+/// The built-in scalar types are shown by value, as pybind11 shows them:
+/// their text runs no code of the caller's. Texts past `kShownChars` are cut
+/// there and marked with "...", and an exact `list` or `tuple` shows its
+/// first `kShownItems` items the same way, one level deep. Anything else,
+/// and a value whose text cannot be made, is shown by its type's name.
+inline std::string describeArgument(PyObject* value, bool nested = false) {
+  constexpr Py_ssize_t kShownChars = 80;
+  constexpr Py_ssize_t kShownItems = 8;
+  const auto byType = [value] { return std::string("<") + Py_TYPE(value)->tp_name + " object>"; };
+  if (value == Py_None || PyLong_CheckExact(value) || PyBool_Check(value) ||
+      PyFloat_CheckExact(value)) {
+    std::string text = builtinRepr(value);
+    return text.empty() ? byType() : text;
+  }
+  if (PyUnicode_CheckExact(value) || PyBytes_CheckExact(value)) {
+    const Py_ssize_t length = PyObject_Length(value);  // no code of the caller's
+    if (length <= kShownChars) {
+      std::string text = builtinRepr(value);
+      return text.empty() ? byType() : text;
+    }
+    auto head = py::reinterpret_steal<py::object>(PySequence_GetSlice(value, 0, kShownChars));
+    std::string text = head ? builtinRepr(head.ptr()) : std::string();
+    if (!head) fallBackToType();
+    return text.empty() ? byType() : text + "...";
+  }
+  const bool list = PyList_CheckExact(value);
+  if (!nested && (list || PyTuple_CheckExact(value))) {
+    // Describing a plain item runs no Python code, so the size cannot change.
+    const Py_ssize_t size = list ? PyList_GET_SIZE(value) : PyTuple_GET_SIZE(value);
+    std::string text(1, list ? '[' : '(');
+    for (Py_ssize_t i = 0; i < size && i < kShownItems; ++i) {
+      if (i > 0) text += ", ";
+      text += describeArgument(list ? PyList_GET_ITEM(value, i) : PyTuple_GET_ITEM(value, i), true);
+    }
+    if (size > kShownItems) text += ", ...";
+    if (!list && size == 1) text += ',';
+    return text + (list ? ']' : ')');
+  }
+  return byType();
+}
+
+/// A keyword's name as shown in that message: as written when every
+/// character of it is printable, else quoted in the escaped form of
+/// `str.__repr__`, which shows NULs and lone surrogates. A `str` subclass's own code is
+/// never run.
+inline std::string describeKeyword(PyObject* key) {
+  if (!PyUnicode_Check(key)) return describeArgument(key);
+  bool printable = true;
+  for (Py_ssize_t i = 0; printable && i < PyUnicode_GET_LENGTH(key); ++i) {
+    printable = Py_UNICODE_ISPRINTABLE(PyUnicode_READ_CHAR(key, i)) != 0;
+  }
+  if (printable) {
+    Py_ssize_t size = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(key, &size);
+    if (utf8 != nullptr) return std::string(utf8, static_cast<std::size_t>(size));
+    fallBackToType();
+  }
+  auto text = py::reinterpret_steal<py::object>(PyUnicode_Type.tp_repr(key));
+  Py_ssize_t size = 0;
+  const char* utf8 = text ? PyUnicode_AsUTF8AndSize(text.ptr(), &size) : nullptr;
+  if (utf8 == nullptr) {
+    fallBackToType();
+    return "<str object>";
+  }
+  return std::string(utf8, static_cast<std::size_t>(size));  // quoted, with escapes
 }
 
 /// Raises the TypeError of a call that fits none of `rec`'s overloads, as
@@ -130,11 +207,14 @@ inline void raiseMismatch(const py::detail::function_record& rec, PyObject* args
     while (PyDict_Next(kwargs, &pos, &key, &value) != 0) {
       if (!firstKeyword) msg += ", ";
       firstKeyword = false;
-      msg += (PyUnicode_Check(key) ? std::string(py::str(key)) : describeArgument(key)) + "=" +
-             describeArgument(value);
+      msg += describeKeyword(key) + "=" + describeArgument(value);
     }
   }
-  PyErr_SetString(PyExc_TypeError, msg.c_str());
+  // Every part above is valid UTF-8 without NULs; decoding checks anyway.
+  auto text = py::reinterpret_steal<py::object>(
+      PyUnicode_DecodeUTF8(msg.data(), static_cast<Py_ssize_t>(msg.size()), "replace"));
+  if (!text) throw py::error_already_set();
+  PyErr_SetObject(PyExc_TypeError, text.ptr());
 }
 
 /// Calls pybind11's dispatcher. A call that fits no overload comes back as
@@ -174,15 +254,23 @@ inline PyObject* guardedDispatch(PyObject* self, PyObject* args, PyObject* kwarg
 /// The entry of a bound `__init__`. pybind11 finds the storage of the class
 /// being initialised before it converts the arguments, trusting pybind11's
 /// record of the instance's class, and fails with RuntimeError where that
-/// record is stale; the instance is checked first.
+/// record is stale; and it returns None, doing nothing, for an instance that
+/// is already built. The instance is checked first: `__init__` of a built
+/// object raises TypeError, whatever its arguments.
 inline PyObject* guardedInit(PyObject* self, PyObject* args, PyObject* kwargs) {
   if (!inMainInterpreter() || PyTuple_Size(args) < 1) return guardedDispatch(self, args, kwargs);
   PyObject* object = PyTuple_GET_ITEM(args, 0);
   auto* scope = reinterpret_cast<PyTypeObject*>(recordOf(self)->scope.ptr());
-  if (Py_TYPE(object) != scope && PyObject_TypeCheck(object, scope)) {
+  if (PyObject_TypeCheck(object, scope)) {
     if (!prepareThread()) return nullptr;
     try {
-      requireOne(reinterpret_cast<py::detail::instance*>(object), py::detail::get_type_info(scope));
+      auto* inst = reinterpret_cast<py::detail::instance*>(object);
+      const py::detail::type_info* info = py::detail::get_type_info(scope);
+      requireOne(inst, info);
+      if (inst->simple_holder_constructed) {
+        throw py::type_error(std::string(scope->tp_name) +
+                             " object is already initialised; __init__ cannot build it again");
+      }
     } catch (...) {
       return raiseHandledException();
     }

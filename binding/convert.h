@@ -40,12 +40,13 @@ struct IntegerList {
 
 /// After a Python call made for an argument's conversion failed: true when
 /// its exception means only "does not convert" and has been cleared; false,
-/// with the exception left set, for one that must reach the caller
-/// (MemoryError, and those that are no `Exception`, such as
-/// KeyboardInterrupt and SystemExit).
+/// with the exception left set, for one that must reach the caller: a limit
+/// of the interpreter's (MemoryError, RecursionError) and those that are no
+/// `Exception`, such as KeyboardInterrupt and SystemExit.
 inline bool doesNotConvert() {
   if (PyErr_ExceptionMatches(PyExc_Exception) == 0 ||
-      PyErr_ExceptionMatches(PyExc_MemoryError) != 0) {
+      PyErr_ExceptionMatches(PyExc_MemoryError) != 0 ||
+      PyErr_ExceptionMatches(PyExc_RecursionError) != 0) {
     return false;
   }
   PyErr_Clear();
@@ -168,7 +169,9 @@ struct type_caster<binding::IntegerList> {
 
   // Reads the sequence once: its length, then each item by index. What the
   // sequence itself raises reaches the caller; an item that does not convert
-  // refuses the whole argument.
+  // refuses the whole argument. The length is only what the sequence claims,
+  // so it bounds the reading but sizes no allocation: the list grows with
+  // the items that really come, until they run out or memory does.
   bool load(handle src, bool /*convert*/) {
     PyObject* sequence = src.ptr();
     if (PySequence_Check(sequence) == 0 || PyUnicode_Check(sequence) || PyBytes_Check(sequence)) {
@@ -177,7 +180,6 @@ struct type_caster<binding::IntegerList> {
     const Py_ssize_t size = PySequence_Size(sequence);
     if (size < 0) throw error_already_set();
     std::vector<int64_t> values;
-    values.reserve(static_cast<std::size_t>(size));
     for (Py_ssize_t i = 0; i < size; ++i) {
       auto item = reinterpret_steal<object>(PySequence_GetItem(sequence, i));
       if (!item) throw error_already_set();

@@ -65,64 +65,43 @@ inline void requireOne(py::detail::instance* inst, const py::detail::type_info* 
                        "used by an object whose class no longer derives from it alone");
 }
 
-/// Python subclasses of the bound classes, each with the bound class its
-/// instances are laid out for, recorded when its first instance is made.
+/// The instances of Python subclasses of the bound classes that are alive
+/// now, each with the bound class whose storage it was given.
 /// pybind11 drops its own record of a class when a weak reference to the
 /// class reports it unreachable, which the collector does before it frees
 /// the instances of a class that dies with them; the record it then makes
-/// anew follows the class's bases as they are now. Each entry's weak
-/// reference tells whether its class is still the one at that address.
-struct SubclassLayout {
-  PyObject* alive;  // a weak reference to the class
-  py::detail::type_info* info;
-};
-
-inline std::unordered_map<PyTypeObject*, SubclassLayout>& subclassLayouts() {
-  // Holds no strong references, so it may outlive the interpreter at exit.
-  static std::unordered_map<PyTypeObject*, SubclassLayout> layouts;
-  return layouts;
-}
-
-/// Records that the instances of the Python subclass `type` are laid out
-/// for `info`, unless that is already recorded for this class.
-inline void recordLayout(PyTypeObject* type, py::detail::type_info* info) {
-  auto& layouts = subclassLayouts();
-  const auto found = layouts.find(type);
-  if (found != layouts.end() &&
-      PyWeakref_GetObject(found->second.alive) == reinterpret_cast<PyObject*>(type)) {
-    return;
-  }
-  PyObject* alive = PyWeakref_NewRef(reinterpret_cast<PyObject*>(type), nullptr);
-  if (alive == nullptr) throw py::error_already_set();
-  if (found != layouts.end()) {
-    Py_DECREF(found->second.alive);  // a class that died at the same address
-    found->second = {alive, info};
-    return;
-  }
-  try {
-    layouts.emplace(type, SubclassLayout{alive, info});
-  } catch (...) {
-    Py_DECREF(alive);
-    throw;
-  }
+/// anew follows the class's bases as they are now, and would free the
+/// storage as another class's. An entry lives exactly as long as its
+/// instance, so the map holds no more entries than there are such
+/// instances, however many classes a program makes and drops.
+inline std::unordered_map<PyObject*, py::detail::type_info*>& subclassInstances() {
+  // Holds no references, so it may outlive the interpreter at exit.
+  static std::unordered_map<PyObject*, py::detail::type_info*> laidOut;
+  return laidOut;
 }
 
 /// `tp_dealloc` of each bound class, reached from its Python subclasses
 /// too. pybind11's own frees the native object as its record of the
-/// instance's class describes it; for a subclass, that record is made to say
-/// again what it said when the instance was made (see `SubclassLayout`).
+/// instance's class describes it; for a subclass's instance, that record is
+/// made to say again what it said when the instance was made (see
+/// `subclassInstances`).
 inline void deallocInstance(PyObject* self) {
   PyTypeObject* type = Py_TYPE(self);
   if (type->tp_dealloc == deallocInstance) {
     py::detail::pybind11_object_dealloc(self);  // a bound class: its record never changes
     return;
   }
-  auto& layouts = subclassLayouts();
-  const auto layout = layouts.find(type);
+  auto& instances = subclassInstances();
+  const auto layout = instances.find(self);
+  if (layout == instances.end()) {
+    py::detail::pybind11_object_dealloc(self);
+    return;
+  }
+  py::detail::type_info* const info = layout->second;
+  instances.erase(layout);
   auto& records = py::detail::get_internals().registered_types_py;
   const auto record = records.find(type);
-  if (layout == layouts.end() || (record != records.end() && record->second.size() == 1 &&
-                                  record->second[0] == layout->second.info)) {
+  if (record != records.end() && record->second.size() == 1 && record->second[0] == info) {
     py::detail::pybind11_object_dealloc(self);
     return;
   }
@@ -132,7 +111,7 @@ inline void deallocInstance(PyObject* self) {
   const bool hadRecord = record != records.end();
   std::vector<py::detail::type_info*> laidOut;
   try {
-    laidOut.push_back(layout->second.info);
+    laidOut.push_back(info);
     if (!hadRecord) records.emplace(type, std::move(laidOut));
   } catch (...) {
     return;
@@ -178,6 +157,7 @@ inline PyObject* newInstance(PyTypeObject* type, PyObject* /*args*/, PyObject* /
     py::detail::get_internals().registered_types_py.erase(type);
     return raiseHandledException();
   }
+  py::detail::type_info* subclassOf = nullptr;  // a Python subclass's bound class
   try {
     // The storage is laid out from that record: a class whose bases have
     // changed since would get storage for a class it no longer derives from.
@@ -187,18 +167,28 @@ inline PyObject* newInstance(PyTypeObject* type, PyObject* /*args*/, PyObject* /
         throw py::type_error(std::string(type->tp_name) + " no longer derives from " +
                              bound[0]->type->tp_name + " alone, as it did when first used");
       }
-      recordLayout(type, bound[0]);
+      subclassOf = bound[0];
     }
   } catch (...) {
     return raiseHandledException();
   }
   PyObject* self = type->tp_alloc(type, 0);
   if (self == nullptr) return nullptr;
+  auto* inst = reinterpret_cast<py::detail::instance*>(self);
   try {
-    reinterpret_cast<py::detail::instance*>(self)->allocate_layout();
+    inst->allocate_layout();
   } catch (...) {
     discardInstance(self);
     return raiseHandledException();
+  }
+  if (subclassOf != nullptr) {
+    try {
+      subclassInstances().insert_or_assign(self, subclassOf);
+    } catch (...) {
+      inst->deallocate_layout();
+      discardInstance(self);
+      return raiseHandledException();
+    }
   }
   return self;
 }

@@ -7,8 +7,9 @@
 
 #include <pybind11/pybind11.h>
 
-#include <cstdlib>  // std::malloc, std::free
-#include <new>      // std::bad_alloc
+#include <cstdlib>    // std::malloc, std::free
+#include <new>        // std::bad_alloc
+#include <stdexcept>  // std::domain_error, std::out_of_range ...
 
 namespace binding {
 
@@ -57,8 +58,13 @@ inline PyObject* refuseSubinterpreter(PyTypeObject* type) noexcept {
   return nullptr;
 }
 
-/// Sets the Python exception for the C++ exception being handled; for use
-/// inside a `catch`. Always returns nullptr, the failed call's result.
+/// Sets the Python exception for the C++ exception being handled, as
+/// pybind11's standard translation does: MemoryError for `std::bad_alloc`,
+/// ValueError for `std::domain_error`, `std::invalid_argument`,
+/// `std::length_error` and `std::range_error`, IndexError for
+/// `std::out_of_range`, OverflowError for `std::overflow_error`, and
+/// RuntimeError for any other `std::exception`. For use inside a `catch`.
+/// Always returns nullptr, the failed call's result.
 inline PyObject* raiseHandledException() noexcept {
   try {
     throw;
@@ -68,6 +74,18 @@ inline PyObject* raiseHandledException() noexcept {
     e.set_error();
   } catch (const std::bad_alloc&) {
     PyErr_NoMemory();
+  } catch (const std::domain_error& e) {
+    PyErr_SetString(PyExc_ValueError, e.what());
+  } catch (const std::invalid_argument& e) {
+    PyErr_SetString(PyExc_ValueError, e.what());
+  } catch (const std::length_error& e) {
+    PyErr_SetString(PyExc_ValueError, e.what());
+  } catch (const std::out_of_range& e) {
+    PyErr_SetString(PyExc_IndexError, e.what());
+  } catch (const std::range_error& e) {
+    PyErr_SetString(PyExc_ValueError, e.what());
+  } catch (const std::overflow_error& e) {
+    PyErr_SetString(PyExc_OverflowError, e.what());
   } catch (const std::exception& e) {
     PyErr_SetString(PyExc_RuntimeError, e.what());
   } catch (...) {
