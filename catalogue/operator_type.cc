@@ -3,7 +3,7 @@
 #include <algorithm>         // std::count, std::find
 #include <array>             // std::array
 #include <cstddef>           // std::size_t
-#include <cstdint>           // uint8_t, uint16_t
+#include <cstdint>           // uint8_t, uint16_t, UINT16_MAX
 #include <initializer_list>  // std::initializer_list
 #include <optional>          // std::optional
 #include <string_view>       // std::string_view
@@ -378,12 +378,16 @@ void OperatorType::buildIndex() {
   for (const auto& [op, combos] : supportMap) {
     Entry& entry = index_[op];
     entry.state = Entry::State::kIndexed;
-    entry.first = static_cast<std::uint16_t>(codes_.size());
+    const std::size_t first = codes_.size();
+    entry.first = static_cast<std::uint16_t>(first);
     for (const std::string& combo : combos) {
       const auto codes = codesOf(combo);
-      if (!codes) {
+      // An operator the index cannot describe exactly, or past what its
+      // 16-bit positions reach, is answered by scanning: its codes so far
+      // are taken back, and every other operator's stay.
+      if (!codes || codes_.size() >= UINT16_MAX) {
         entry = Entry{Entry::State::kScanned};
-        codes_.resize(entry.first);
+        codes_.resize(first);
         break;
       }
       const auto [input0, input1, output] = *codes;

@@ -153,6 +153,9 @@ class OperatorType {
   std::vector<Symbol> floatOnlyOps;
 
  private:
+  /// Lets the tests index a catalogue they filled by hand.
+  friend struct OperatorTypeTestAccess;
+
   /// One combination as type codes: input 0, input 1 as the rules read it
   /// (input 0 again for a one-input combination), and the output.
   struct Codes {

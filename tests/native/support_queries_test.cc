@@ -8,6 +8,11 @@
 #include "catalogue/operator_type.h"
 
 namespace orvel {
+
+struct OperatorTypeTestAccess {
+  static void buildIndex(OperatorType& catalogue) { catalogue.buildIndex(); }
+};
+
 namespace {
 
 using namespace onnx;  // NOLINT(google-build-using-namespace)
@@ -130,6 +135,19 @@ TEST(DefaultCatalogue, AnswersEveryQueryWithNothing) {
   EXPECT_TRUE(catalogue.supportMap.empty());
 }
 
+TEST(TypeSetAnswers, HoldExactlyTheirMembers) {
+  TypeSet set;
+  set.mask = (1U << 1) | (1U << 4);  // int16, float32
+  set.others = {"", "int4"};
+  for (const std::string_view name : kTypeNames) {
+    EXPECT_EQ(set.contains(name), name == "int16" || name == "float32") << name;
+  }
+  EXPECT_TRUE(set.contains(""));
+  EXPECT_TRUE(set.contains("int4"));
+  EXPECT_FALSE(set.contains("int"));
+  EXPECT_EQ(set.toSet(), (Strings{"", "float32", "int16", "int4"}));
+}
+
 // The answers from the index against a plain scan of each operator's
 // combination strings, over every target, every builtin operator (with or
 // without an entry), indices and patterns that reach each rule.
@@ -147,8 +165,20 @@ Strings scanOutputs(const CombinationSet& combos) {
   return result;
 }
 
+// The catalogue of a target, or, for kMixed, corvel's with an operator that
+// the index cannot describe among those it can, indexed again.
+constexpr const char* kMixed = "corvel with an unindexable Conv";
+
+OperatorType indexedCatalogue(const std::string& name) {
+  if (name != kMixed) return OperatorType(name);
+  OperatorType catalogue("corvel");
+  catalogue.supportMap[kConv].insert("int8-int8-int8-int8");
+  OperatorTypeTestAccess::buildIndex(catalogue);
+  return catalogue;
+}
+
 TEST_P(IndexAgainstScan, EveryQueryAgrees) {
-  const OperatorType indexed(GetParam());
+  const OperatorType indexed = indexedCatalogue(GetParam());
   const std::vector<std::string> patterns{"?",
                                           "x",
                                           "",
@@ -206,7 +236,7 @@ TEST_P(IndexAgainstScan, EveryQueryAgrees) {
 
 INSTANTIATE_TEST_SUITE_P(Targets, IndexAgainstScan,
                          ::testing::Values("tamsin", "tamsin2", "corvel", "corvel-e", "pelor",
-                                           "m55", "unknown"));
+                                           "m55", "unknown", kMixed));
 
 }  // namespace
 }  // namespace orvel
