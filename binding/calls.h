@@ -220,14 +220,16 @@ inline void raiseMismatch(const py::detail::function_record& rec, PyObject* args
 /// Calls pybind11's dispatcher. A call that fits no overload comes back as
 /// NotImplemented (see `guardFunctions`), and its TypeError is raised here.
 inline PyObject* dispatch(PyObject* self, PyObject* args, PyObject* kwargs) {
+  py::object positional;
   if (kwargs != nullptr && PyDict_Size(kwargs) != 0) {
-    const py::object positional = byPosition(*recordOf(self), args, kwargs);
-    if (!positional.is_none()) return dispatch(self, positional.ptr(), nullptr);
+    positional = byPosition(*recordOf(self), args, kwargs);
   }
-  PyObject* result = pybind11Dispatcher()(self, args, kwargs);
+  const bool rewritten = positional && !positional.is_none();
+  PyObject* result = rewritten ? pybind11Dispatcher()(self, positional.ptr(), nullptr)
+                               : pybind11Dispatcher()(self, args, kwargs);
   if (result != Py_NotImplemented) return result;
   Py_DECREF(result);
-  raiseMismatch(*recordOf(self), args, kwargs);
+  raiseMismatch(*recordOf(self), args, kwargs);  // the call as the caller wrote it
   return nullptr;
 }
 
