@@ -5,6 +5,7 @@
  * Failing one allocation. It counts the allocations made through malloc,
  * calloc, realloc and the aligned allocators, and fails one of them.
  *   failing_malloc_arm(n)      the n-th allocation from now fails, once
+ *   failing_malloc_arm_size(s) the next allocation of exactly s bytes fails, once
  *   failing_malloc_disarm()    stops counting; 1 if the failure happened
  *
  * Holding memory. Under an address-space limit it takes everything the C
@@ -25,6 +26,7 @@ void *__libc_realloc(void *pointer, size_t size);
 void *__libc_memalign(size_t alignment, size_t size);
 
 static long countdown; /* 0: disarmed */
+static size_t failing_size; /* 0: disarmed */
 static int fired;
 
 #define MAX_HELD 65536
@@ -50,8 +52,16 @@ static void *refused(void *pointer) {
   return pointer;
 }
 
-/* Whether this allocation is the one to fail. */
-static int fails(void) {
+/* Whether this allocation, of `size` bytes, is the one to fail. */
+static int fails(size_t size) {
+  size_t wanted = __atomic_load_n(&failing_size, __ATOMIC_RELAXED);
+  if (wanted != 0 && wanted == size &&
+      __atomic_compare_exchange_n(&failing_size, &wanted, 0, 0, __ATOMIC_RELAXED,
+                                  __ATOMIC_RELAXED)) {
+    __atomic_store_n(&fired, 1, __ATOMIC_RELAXED);
+    errno = ENOMEM;
+    return 1;
+  }
   if (__atomic_load_n(&countdown, __ATOMIC_RELAXED) == 0) return 0;
   if (__atomic_sub_fetch(&countdown, 1, __ATOMIC_RELAXED) != 0) return 0;
   __atomic_store_n(&fired, 1, __ATOMIC_RELAXED);
@@ -64,23 +74,29 @@ void failing_malloc_arm(long n) {
   __atomic_store_n(&countdown, n, __ATOMIC_RELAXED);
 }
 
+void failing_malloc_arm_size(size_t size) {
+  __atomic_store_n(&fired, 0, __ATOMIC_RELAXED);
+  __atomic_store_n(&failing_size, size, __ATOMIC_RELAXED);
+}
+
 int failing_malloc_disarm(void) {
   __atomic_store_n(&countdown, 0, __ATOMIC_RELAXED);
+  __atomic_store_n(&failing_size, 0, __ATOMIC_RELAXED);
   return __atomic_load_n(&fired, __ATOMIC_RELAXED);
 }
 
-void *malloc(size_t size) { return fails() ? NULL : refused(__libc_malloc(size)); }
+void *malloc(size_t size) { return fails(size) ? NULL : refused(__libc_malloc(size)); }
 
 void *calloc(size_t count, size_t size) {
-  return fails() ? NULL : refused(__libc_calloc(count, size));
+  return fails(count * size) ? NULL : refused(__libc_calloc(count, size));
 }
 
 void *realloc(void *pointer, size_t size) {
-  return fails() ? NULL : refused(__libc_realloc(pointer, size));
+  return fails(size) ? NULL : refused(__libc_realloc(pointer, size));
 }
 
 void *memalign(size_t alignment, size_t size) {
-  return fails() ? NULL : refused(__libc_memalign(alignment, size));
+  return fails(size) ? NULL : refused(__libc_memalign(alignment, size));
 }
 
 void *aligned_alloc(size_t alignment, size_t size) { return memalign(alignment, size); }

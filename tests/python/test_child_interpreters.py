@@ -239,6 +239,7 @@ for obj in [o for o in (globals().get('a'), globals().get('g')) if o is not None
                     pass
 attempt(lambda: A(5))
 attempt(lambda: A([1]))
+attempt(lambda: CA.__init__(a))
 print(QA(5).get_value, CA([1]).get_value)
 """
 REBASES = {
@@ -313,7 +314,7 @@ SECOND_ROUND = {
     **{
         name: case(
             HOOKS + "class A(QA): pass\na = A(5)\n" + change + REFUSED_EVERYWHERE,
-            "TypeError\nTypeError\n5 [1]",
+            "TypeError\nTypeError\nTypeError\n5 [1]",
         )
         for name, change in REBASES.items()
     },
@@ -468,6 +469,20 @@ THIRD_ROUND = {
         "True True",
         UNSANITIZED,
     ),
+    **{
+        f"{name} instances made and dropped": case(
+            MEMORY + f"def run(r):\n    for i in range(3000): {make}\n"
+            "heap, blocks = grew(run)\nprint(heap < 64 << 10, blocks < 100)",
+            "True True",
+            UNSANITIZED,
+        )
+        for name, make in [
+            ("OperatorType", "qcaps.OperatorType('m55')"),
+            ("QuantizationAttrs", "QA(5)"),
+            ("CalibrationAttrs", "CA(list(range(100)))"),
+            ("subclass", "type('S', (qcaps.OperatorType,), {})('corvel')"),
+        ]
+    },
     "subclasses dying with their instances at reused addresses": case(
         MEMORY + in_subclass_cycles(3000), "every class answered"
     ),

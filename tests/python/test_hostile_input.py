@@ -263,3 +263,103 @@ def test_property_reads_never_fail(reads):
     for name in reads:
         getattr(calib, name)
     assert calib.number_of_methods == sum(name.startswith("set_") for name in reads)
+
+
+def _incompatible(name, kind, signatures, invoked):
+    lines = "".join(f"    {n}. {s}\n" for n, s in enumerate(signatures, 1))
+    return (
+        f"{name}(): incompatible {kind} arguments. The following argument types are "
+        f"supported:\n{lines}\nInvoked with: {invoked}"
+    )
+
+
+_CORVEL = qcaps.OperatorType("corvel")
+_SELF = "self: qcaps.OperatorType"
+# The whole message of a call that fits no overload, for each method and
+# constructor, as pybind11 2.11 words it, but for how arguments are shown:
+# without running their code, and `self` and other objects by type alone.
+MISMATCH_MESSAGES = {
+    "OperatorType()": (
+        lambda: qcaps.OperatorType(7),
+        _incompatible("__init__", "constructor", ["qcaps.OperatorType(arg0: str)"], "7"),
+    ),
+    "is_input_support": (
+        lambda: _CORVEL.is_input_support("Conv", None, idx=1.5),
+        _incompatible(
+            "is_input_support",
+            "function",
+            [f"({_SELF}, kind: str, qtype: str, idx: int = 0) -> bool"],
+            "<qcaps.OperatorType object>, 'Conv', None; kwargs: idx=1.5",
+        ),
+    ),
+    "is_output_support": (
+        lambda: _CORVEL.is_output_support("Conv", b"int8", 3),
+        _incompatible(
+            "is_output_support",
+            "function",
+            [f"({_SELF}, arg0: str, arg1: str) -> bool"],
+            "<qcaps.OperatorType object>, 'Conv', b'int8', 3",
+        ),
+    ),
+    "input_support_types": (
+        lambda: _CORVEL.input_support_types(kind=["Conv"]),
+        _incompatible(
+            "input_support_types",
+            "function",
+            [f"({_SELF}, kind: str, idx: int = 0) -> Set[str]"],
+            "<qcaps.OperatorType object>; kwargs: kind=['Conv']",
+        ),
+    ),
+    "output_support_types": (
+        lambda: _CORVEL.output_support_types(),
+        _incompatible(
+            "output_support_types",
+            "function",
+            [f"({_SELF}, arg0: str) -> Set[str]"],
+            "<qcaps.OperatorType object>",
+        ),
+    ),
+    "support_types": (
+        lambda: _CORVEL.support_types(object(), "?"),
+        _incompatible(
+            "support_types",
+            "function",
+            [f"({_SELF}, arg0: str, arg1: str) -> Set[str]"],
+            "<qcaps.OperatorType object>, <object object>, '?'",
+        ),
+    ),
+    "QuantizationAttrs()": (
+        lambda: qattrs.QuantizationAttrs(1.5, True),
+        _incompatible(
+            "__init__",
+            "constructor",
+            ["qattrs.QuantizationAttrs()", "qattrs.QuantizationAttrs(arg0: int)"],
+            "1.5, True",
+        ),
+    ),
+    "CalibrationAttrs()": (
+        lambda: qattrs.CalibrationAttrs(codes=(1, "kl")),
+        _incompatible(
+            "__init__",
+            "constructor",
+            ["qattrs.CalibrationAttrs()", "qattrs.CalibrationAttrs(arg0: List[int])"],
+            "kwargs: codes=(1, 'kl')",
+        ),
+    ),
+    "a property's getter": (
+        lambda: qattrs.QuantizationAttrs.get_value.fget(qattrs.CalibrationAttrs()),
+        _incompatible(
+            "",
+            "function",
+            ["(arg0: qattrs.QuantizationAttrs) -> int"],
+            "<qattrs.CalibrationAttrs object>",
+        ),
+    ),
+}
+
+
+@pytest.mark.parametrize(("call", "message"), MISMATCH_MESSAGES.values(), ids=MISMATCH_MESSAGES)
+def test_mismatch_message_whole(call, message):
+    with pytest.raises(TypeError) as raised:
+        call()
+    assert str(raised.value) == message

@@ -91,3 +91,67 @@ def test_keyword_mismatch_with_memory_running_out(failing_malloc):
     # left to pybind11, whose dispatcher uses its copy of the keywords
     # without checking that it was made.
     run_child(failing_malloc, script=KEYWORD_MISMATCH)
+
+
+PROBE = """
+import ctypes, threading, qcaps
+library = ctypes.CDLL(None)
+library.failing_malloc_arm_size.argtypes = [ctypes.c_size_t]
+caps = qcaps.OperatorType('m55')
+def attempt():
+    library.failing_malloc_arm_size(16384)  # the size of a new thread's probe
+    try:
+        answer = caps.is_output_support('Conv', 'int32')
+    except MemoryError:
+        answer = 'MemoryError'
+    print(answer, library.failing_malloc_disarm())
+def first_calls():
+    attempt()
+    attempt()
+    print(caps.is_output_support('Conv', 'int32'))
+    attempt()
+thread = threading.Thread(target=first_calls)
+thread.start()
+thread.join()
+"""
+
+
+def test_thread_without_memory_for_its_probe_stays_unprepared(failing_malloc):
+    # A thread's first call probes for memory before the thread's first C++
+    # exception: without it the call raises MemoryError and the next call
+    # probes again; once a call has gone through, no call probes.
+    report = run_child(failing_malloc, script=PROBE)
+    assert report.split("\n") == ["MemoryError 1", "MemoryError 1", "True", "True 0", ""]
+
+
+DISCARDED = """
+import ctypes, gc, sys, qattrs
+library = ctypes.CDLL(None)
+library.failing_malloc_arm.argtypes = [ctypes.c_long]
+class Mallinfo2(ctypes.Structure):
+    _fields_ = [(f, ctypes.c_size_t) for f in ('arena', 'ordblks', 'smblks', 'hblks', 'hblkhd',
+                                               'usmblks', 'fsmblks', 'uordblks', 'fordblks',
+                                               'keepcost')]
+library.mallinfo2.restype = Mallinfo2
+class Both(qattrs.QuantizationAttrs, qattrs.CalibrationAttrs): pass
+Both.__new__(Both)  # pybind11 records the class's bound bases on first use
+def discard(rounds):
+    failed = 0
+    for _ in range(rounds):
+        library.failing_malloc_arm(2)  # the object, then its two-class storage
+        try:
+            Both.__new__(Both)
+        except MemoryError:
+            failed += 1
+        library.failing_malloc_disarm()
+    gc.collect()
+    return failed
+discard(100)
+references, heap = sys.getrefcount(Both), library.mallinfo2().uordblks
+print(discard(3000), sys.getrefcount(Both) - references, library.mallinfo2().uordblks - heap < 16384)
+"""
+
+
+def test_instance_whose_storage_cannot_be_laid_out_is_freed(failing_malloc):
+    report = run_child(failing_malloc, script=DISCARDED)
+    assert report == "3000 0 True\n"

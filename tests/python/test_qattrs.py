@@ -249,9 +249,14 @@ def test_quantization_constructor_refusals(args):
         qattrs.QuantizationAttrs(*args)
 
 
-def test_keyword_argument_is_refused():
-    with pytest.raises(TypeError):
-        qattrs.QuantizationAttrs(value=1)
+@pytest.mark.parametrize(
+    "call",
+    [lambda: qattrs.QuantizationAttrs(value=1), lambda: qattrs.CalibrationAttrs(codes=[1])],
+    ids=["QuantizationAttrs", "CalibrationAttrs"],
+)
+def test_keyword_argument_is_refused(call):
+    with pytest.raises(TypeError, match="incompatible constructor arguments"):
+        call()
 
 
 # --- CalibrationAttrs --------------------------------------------------------

@@ -86,12 +86,85 @@ def test_instances_take_no_attributes():
 # --- argument rules ----------------------------------------------------------
 
 
-def test_named_parameters_by_keyword():
-    c = qcaps.OperatorType("corvel")
-    assert c.is_input_support(kind="Conv", qtype="int16", idx=0) is True
-    assert c.is_input_support("Conv", qtype="int16", idx=1) is False
-    assert c.input_support_types(kind="Conv", idx=1) == {"float32", "int8"}
-    assert c.input_support_types("Conv", idx=1) == {"float32", "int8"}
+INPUT_0 = {"float32", "int16", "int8"}  # Conv on corvel
+INPUT_1 = {"float32", "int8"}
+# Every named method over positional, keyword and defaulted arguments, in
+# any order: the answer, or TypeError for a call that does not fit.
+ARGUMENT_PASSING = {
+    "is_input_support(k, q)": (lambda c: c.is_input_support("Conv", "int16"), True),
+    "is_input_support(k, q, i)": (lambda c: c.is_input_support("Conv", "int16", 1), False),
+    "is_input_support(k, qtype=)": (lambda c: c.is_input_support("Conv", qtype="int16"), True),
+    "is_input_support(k, q, idx=)": (lambda c: c.is_input_support("Conv", "int8", idx=1), True),
+    "is_input_support(k, idx=, qtype=)": (
+        lambda c: c.is_input_support("Conv", idx=1, qtype="int16"),
+        False,
+    ),
+    "is_input_support(kind=, qtype=)": (
+        lambda c: c.is_input_support(kind="Conv", qtype="int16"),
+        True,
+    ),
+    "is_input_support(qtype=, kind=)": (
+        lambda c: c.is_input_support(qtype="int16", kind="Conv"),
+        True,
+    ),
+    "is_input_support(idx=, qtype=, kind=)": (
+        lambda c: c.is_input_support(idx=1, qtype="int8", kind="Conv"),
+        True,
+    ),
+    "is_input_support(k, q, i, idx=)": (
+        lambda c: c.is_input_support("Conv", "int8", 1, idx=1),
+        TypeError,
+    ),
+    "is_input_support(k, kind=, qtype=)": (
+        lambda c: c.is_input_support("Conv", kind="Conv", qtype="int8"),
+        TypeError,
+    ),
+    "is_input_support(qtype=)": (lambda c: c.is_input_support(qtype="int8"), TypeError),
+    "is_input_support(k, idx=)": (lambda c: c.is_input_support("Conv", idx=1), TypeError),
+    "is_input_support(k, q, other=)": (
+        lambda c: c.is_input_support("Conv", "int8", other=1),
+        TypeError,
+    ),
+    "input_support_types(k)": (lambda c: c.input_support_types("Conv"), INPUT_0),
+    "input_support_types(k, i)": (lambda c: c.input_support_types("Conv", 1), INPUT_1),
+    "input_support_types(kind=)": (lambda c: c.input_support_types(kind="Conv"), INPUT_0),
+    "input_support_types(k, idx=)": (lambda c: c.input_support_types("Conv", idx=1), INPUT_1),
+    "input_support_types(idx=, kind=)": (
+        lambda c: c.input_support_types(idx=1, kind="Conv"),
+        INPUT_1,
+    ),
+    "input_support_types(idx=)": (lambda c: c.input_support_types(idx=1), TypeError),
+    "input_support_types(k, i, idx=)": (
+        lambda c: c.input_support_types("Conv", 1, idx=1),
+        TypeError,
+    ),
+    "input_support_types(k, kind=)": (
+        lambda c: c.input_support_types("Conv", kind="Conv"),
+        TypeError,
+    ),
+    "is_output_support(k, q)": (lambda c: c.is_output_support("Conv", "int32"), True),
+    "output_support_types(k)": (lambda c: c.output_support_types("Softmax"), {"float32"}),
+    "support_types(k, p)": (
+        lambda c: c.support_types("Conv", "int8-int8-?"),
+        {"int16", "int32", "int8"},
+    ),
+    "OperatorType(t)": (
+        lambda c: qcaps.OperatorType("tamsin").output_support_types("Conv"),
+        {"float32", "int32", "int8"},
+    ),
+}
+
+
+@pytest.mark.parametrize(
+    ("call", "expected"), ARGUMENT_PASSING.values(), ids=ARGUMENT_PASSING.keys()
+)
+def test_every_way_of_passing_arguments(call, expected):
+    catalogue = qcaps.OperatorType("corvel")
+    if expected is TypeError:
+        with pytest.raises(TypeError, match="incompatible function arguments"):
+            call(catalogue)
+    else:
+        assert call(catalogue) == expected
 
 
 @pytest.mark.parametrize(
