@@ -26,7 +26,7 @@ WITH_PYTHON = -DQCAPS_BUILD_PYTHON=ON -DPython_EXECUTABLE=$(abspath $(VPY)) \
 SOURCES  := CMakeLists.txt pyproject.toml \
             $(shell find onnx catalogue attrs binding stubs -name '*.cc' -o -name '*.h' -o -name '*.pyi' -o -name CMakeLists.txt)
 
-.PHONY: help demo install test test-native test-python test-types test-consumer dist test-dist test-aarch64 \
+.PHONY: help demo install test test-native test-python test-types test-consumer test-examples dist test-dist test-aarch64 \
         docs bench lint sanitize fuzz clean
 
 help:
@@ -34,11 +34,11 @@ help:
 	@echo
 	@echo "  make demo        build, install and run examples/demo.py (TARGET=$(TARGET))"
 	@echo "  make install     build and install the package and its test extra into .venv"
-	@echo "  make test        native tests (ctest), Python tests (pytest), stubs and consumer"
+	@echo "  make test        native tests (ctest), Python tests (pytest), stubs, consumer, examples"
 	@echo "  make dist        sdist and manylinux2014 wheels (x86_64, aarch64) in dist/"
 	@echo "  make test-dist   the wheels as shipped: x86_64 installed and tested, aarch64 under qemu"
 	@echo "  make test-aarch64  the native suites cross-built for aarch64, run under qemu-user"
-	@echo "  make docs        regenerate docs/support-matrix.md and .svg"
+	@echo "  make docs        regenerate docs/ (support matrix, catalogue.json) and README's tables"
 	@echo "  make bench       speed of every query against the binding floor and plain Python"
 	@echo "  make lint        clang-format, ruff format, clang-tidy and ruff checks"
 	@echo "  make sanitize    native tests and pytest under ASan+UBSan, threads under TSan"
@@ -92,11 +92,19 @@ test-consumer: test-native
 	rm -rf build/install build/consumer
 	$(VENV)/bin/cmake --install $(NATIVE) --prefix build/install >/dev/null
 	test "$$(ls build/install/include | tr '\n' ' ')" = "qattrs qcaps "
+	test -f build/install/share/qcaps/catalogue.json
 	$(CONFIGURE) -S tests/consumer -B build/consumer -DCMAKE_PREFIX_PATH=$(abspath build/install)
 	$(VENV)/bin/cmake --build build/consumer
 	build/consumer/consumer
 
-test: test-native test-python test-types test-consumer
+# The examples against the installed package, from outside the tree: a
+# known target and names pass, a misspelt target fails.
+test-examples: $(VENV)/.installed
+	cd / && $(abspath $(VPY)) $(abspath examples/check_names.py) corvel Conv Relu Softmax GridSample
+	cd / && ! $(abspath $(VPY)) $(abspath examples/check_names.py) corvell Conv > /dev/null
+	cd / && $(abspath $(VPY)) $(abspath examples/demo.py) m55 > /dev/null
+
+test: test-native test-python test-types test-consumer test-examples
 
 # --- portable wheels -----------------------------------------------------
 # `make dist` builds, with the pinned toolchain of requirements-dist.txt in
@@ -175,11 +183,12 @@ test-aarch64: $(DIST_TOOLS)/.installed
 	$(AARCH64_ENV) $(DIST_TOOLS)/bin/cmake --build build/aarch64/native
 	$(DIST_TOOLS)/bin/ctest --test-dir build/aarch64/native --output-on-failure -j2
 
-# The support matrix under docs/, generated from the catalogue's tables.
+# The support matrix and the catalogue's data under docs/, and the README's
+# tables of targets, generated from the catalogue's tables.
 docs: $(NATIVE)/CMakeCache.txt
 	$(VENV)/bin/cmake --build $(NATIVE) --target support_matrix
 	mkdir -p docs
-	$(NATIVE)/tools/support_matrix/support_matrix docs
+	$(NATIVE)/tools/support_matrix/support_matrix docs README.md
 
 clean:
 	rm -rf build $(DIST) $(VENV)
@@ -250,6 +259,7 @@ sanitize: $(VENV)/.tools
 	$(SAN_ENV) build/asan/tests/native/alloc_failure_test | grep -E 'alloc points|PASSED'
 	$(SAN_ENV) LD_PRELOAD="$$(gcc -print-file-name=libasan.so) $$(gcc -print-file-name=libstdc++.so)" \
 	  PYTHONPATH=$(abspath build/asan/catalogue/python):$(abspath build/asan/attrs) \
+	  QCAPS_CATALOGUE_DIR=$(abspath docs) \
 	  QCAPS_EXPECT_MODULES_IN=$(abspath build/asan) $(VPY) -m pytest -p no:cacheprovider
 	$(CONFIGURE) -S . -B build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DQCAPS_WARNINGS_AS_ERRORS=$(WERROR) -DCMAKE_CXX_FLAGS="$(TSAN_FLAGS)"

@@ -32,3 +32,7 @@ foreach(package qcaps qattrs)
                 ${PROJECT_BINARY_DIR}/${package}ConfigVersion.cmake
           DESTINATION ${QCAPS_CMAKE_DIR}/${package})
 endforeach()
+
+# The catalogue as data, for checking names without Python.
+install(FILES ${PROJECT_SOURCE_DIR}/docs/catalogue.json ${PROJECT_SOURCE_DIR}/docs/catalogue.schema.json
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/qcaps)

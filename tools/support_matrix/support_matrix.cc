@@ -1,16 +1,26 @@
-// Writes the support matrix of every target, read from the catalogue itself:
+// Writes what the catalogue knows, read from the catalogue itself:
 //
-//   support_matrix DIR           write DIR/support-matrix.md and .svg
-//   support_matrix --check DIR   exit 1 if the files in DIR differ
-//   support_matrix --json        every target's table as JSON, on stdout
+//   support_matrix DOCS README           write the files below
+//   support_matrix --check DOCS README   exit 1 if any of them differs
+//   support_matrix --json                every target's table as JSON, on stdout
+//
+// The files: DOCS/support-matrix.md, one DOCS/support-matrix-FAMILY.svg per
+// table, DOCS/catalogue.json (the whole catalogue as data, described by
+// DOCS/catalogue.schema.json), and the region of README between the
+// "generated: target tables" markers.
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <map>
 #include <set>
 #include <sstream>
 #include <string>
+#include <string_view>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "catalogue/operator_type.h"
@@ -67,11 +77,16 @@ std::string quoted(const std::vector<std::string>& targets) {
   return join(q, ", ");
 }
 
+std::string code(const std::string& text) { return "`" + text + "`"; }
+
+std::size_t inputsOf(const std::string& combo) {
+  return static_cast<std::size_t>(std::count(combo.begin(), combo.end(), '-'));
+}
+
 // Combinations ordered as a reader scans them: one input before two, then
 // byte order.
 bool comboBefore(const std::string& a, const std::string& b) {
-  const auto fields = [](const std::string& s) { return std::count(s.begin(), s.end(), '-'); };
-  return fields(a) != fields(b) ? fields(a) < fields(b) : a < b;
+  return inputsOf(a) != inputsOf(b) ? inputsOf(a) < inputsOf(b) : a < b;
 }
 
 std::vector<std::string> combosOf(const Table& table) {
@@ -82,39 +97,157 @@ std::vector<std::string> combosOf(const Table& table) {
   return out;
 }
 
-// "i8 i16 f32 (4)": the types used by a set of combinations, and its size.
-std::string typesOf(const CombinationSet& combos) {
-  std::set<std::string> used;
-  for (const std::string& c : combos) {
-    std::stringstream fields(c);
-    for (std::string field; std::getline(fields, field, '-');) used.insert(field);
+// The type names among `names`, in the catalogue's order of types.
+std::vector<std::string> inTypeOrder(const std::set<std::string>& names) {
+  std::vector<std::string> out;
+  for (const std::string_view type : orvel::kTypeNames) {
+    if (names.count(std::string(type)) != 0) out.emplace_back(type);
   }
-  std::string out;
-  for (const char* type : {"int8", "int16", "int32", "float16", "float32"}) {
-    if (used.count(type) == 0) continue;
-    const std::string name(type);
-    out += (out.empty() ? "" : " ") + std::string(1, name[0]) + name.substr(name[0] == 'i' ? 3 : 5);
+  for (const std::string& name : names) {
+    if (std::find(out.begin(), out.end(), name) == out.end()) out.push_back(name);
   }
-  return out + " (" + std::to_string(combos.size()) + ")";
+  return out;
 }
+
+// What the queries answer for an operator: the types of each input position
+// that its combinations have, and of its output.
+struct Types {
+  std::vector<std::vector<std::string>> inputs;
+  std::vector<std::string> output;
+};
+
+Types typesOf(const CombinationSet& combos) {
+  std::size_t inputs = 0;
+  for (const std::string& c : combos) inputs = std::max(inputs, inputsOf(c));
+  Types types;
+  for (std::size_t i = 0; i < inputs; ++i) {
+    std::set<std::string> at;
+    for (const std::string& c : combos) at.insert(orvel::_input_(c, static_cast<int>(i)));
+    types.inputs.push_back(inTypeOrder(at));
+  }
+  std::set<std::string> out;
+  for (const std::string& c : combos) out.insert(orvel::_output_(c));
+  types.output = inTypeOrder(out);
+  return types;
+}
+
+// "i8 f32" for "int8", "float32".
+std::string shortTypes(const std::vector<std::string>& types) {
+  std::vector<std::string> out;
+  for (const std::string& t : types) {
+    out.push_back(t.substr(0, 1) + t.substr(t[0] == 'i' ? 3 : 5));
+  }
+  return join(out, " ");
+}
+
+// "i8 f32 · i8 f32 → i8 i32 f32 (3)": each input position's types, the
+// output's, and the number of combinations.
+std::string overviewOf(const CombinationSet& combos) {
+  const Types types = typesOf(combos);
+  std::vector<std::string> inputs;
+  for (const auto& at : types.inputs) inputs.push_back(shortTypes(at));
+  return join(inputs, " · ") + " → " + shortTypes(types.output) + " (" +
+         std::to_string(combos.size()) + ")";
+}
+
+// ---------------------------------------------------------------------------
+// What differs between one table and the next
+
+struct Difference {
+  std::vector<std::string> added;    // in the later table only
+  std::vector<std::string> dropped;  // in the earlier table only
+  bool operator<(const Difference& o) const {
+    return std::tie(added, dropped) < std::tie(o.added, o.dropped);
+  }
+};
+
+// Operators grouped by how their combinations change from `from` to `to`,
+// in order of the first operator of each group.
+std::vector<std::pair<std::vector<std::string>, Difference>> differences(const Table& from,
+                                                                         const Table& to) {
+  std::set<std::string> operators;
+  for (const auto& e : from) operators.insert(e.first);
+  for (const auto& e : to) operators.insert(e.first);
+  std::map<Difference, std::vector<std::string>> grouped;
+  for (const std::string& op : operators) {
+    const auto a = from.find(op);
+    const auto b = to.find(op);
+    const CombinationSet none;
+    const CombinationSet& before = a == from.end() ? none : a->second;
+    const CombinationSet& after = b == to.end() ? none : b->second;
+    Difference d;
+    std::set_difference(after.begin(), after.end(), before.begin(), before.end(),
+                        std::back_inserter(d.added));
+    std::set_difference(before.begin(), before.end(), after.begin(), after.end(),
+                        std::back_inserter(d.dropped));
+    std::sort(d.added.begin(), d.added.end(), comboBefore);
+    std::sort(d.dropped.begin(), d.dropped.end(), comboBefore);
+    if (!d.added.empty() || !d.dropped.empty()) grouped[d].push_back(op);
+  }
+  std::vector<std::pair<std::vector<std::string>, Difference>> out;
+  for (auto& [d, ops] : grouped) out.emplace_back(ops, d);
+  std::sort(out.begin(), out.end(), [](const auto& x, const auto& y) { return x.first < y.first; });
+  return out;
+}
+
+std::string codes(const std::vector<std::string>& combos) {
+  std::vector<std::string> c;
+  for (const std::string& s : combos) c.push_back(code(s));
+  return join(c, ", ");
+}
+
+// The README's generated region: the targets, which share tables, and what
+// differs from each table to the next.
+std::string readmeRegion(const std::vector<Family>& fams) {
+  std::ostringstream md;
+  md << "\n| Target | Operators | Same table as |\n|---|---:|---|\n";
+  for (const Family& f : fams) {
+    for (const std::string& t : f.targets) {
+      std::vector<std::string> others;
+      for (const std::string& o : f.targets)
+        if (o != t) others.push_back(code(o));
+      md << "| " << code(t) << " | " << f.table.size() << " | "
+         << (others.empty() ? "none" : join(others, ", ")) << " |\n";
+    }
+  }
+  md << "\nWhat changes from one table to the next (an operator that one of the two "
+        "tables lacks has all its combinations added or dropped):\n\n"
+     << "| From | To | Operators | Combinations added | Combinations dropped |\n"
+     << "|---|---|---|---|---|\n";
+  for (std::size_t i = 0; i + 1 < fams.size(); ++i) {
+    for (const auto& [ops, d] : differences(fams[i].table, fams[i + 1].table)) {
+      md << "| " << join(fams[i].targets, ", ") << " | " << join(fams[i + 1].targets, ", ")
+         << " | " << join(ops, ", ") << " (" << ops.size() << ") | " << codes(d.added) << " | "
+         << codes(d.dropped) << " |\n";
+    }
+  }
+  md << "\n";
+  return md.str();
+}
+
+// ---------------------------------------------------------------------------
+// The support matrix
+
+std::string svgName(const Family& f) { return "support-matrix-" + f.targets.front() + ".svg"; }
 
 std::string markdown(const std::vector<Family>& fams) {
   std::ostringstream md;
   md << "# Operator support matrix\n\n"
      << "Generated by `make docs` from the tables built into `qcaps`; do not edit by hand.\n"
      << "A combination string lists the input types in input order, then the output type:\n"
-     << "`int8-int16-int32` takes an int8 and an int16 input and gives an int32 output.\n\n"
-     << "![Operators against combination strings, one panel per table](support-matrix.svg)\n\n";
+     << "`int8-int16-int32` takes an int8 and an int16 input and gives an int32 output.\n"
+     << "The same tables, as data: [catalogue.json](catalogue.json).\n\n";
 
   std::set<std::string> operators;
   for (const Family& f : fams)
     for (const auto& entry : f.table) operators.insert(entry.first);
   md << "## Overview\n\n"
-     << "The data types that appear in each operator's combination strings on each target "
-     << "(i8 = int8, f16 = float16, ...), with the number of strings; `-` where the target has "
-     << "no entry, so every query answers nothing.\n\n"
+     << "For each operator on each target, the types of its first input, then of its second "
+        "(after `·`, for operators with two inputs), then after `→` the types of its output, "
+        "and the number of combination strings (i8 = int8, f16 = float16, ...); `-` where the "
+        "target has no entry, so every query answers nothing.\n\n"
      << "| Operator | " << join(targets(), " | ") << " |\n|---|";
-  for (std::size_t i = 0; i < targets().size(); ++i) md << "---:|";
+  for (std::size_t i = 0; i < targets().size(); ++i) md << "---|";
   md << "\n";
   std::map<std::string, Table> byTarget;
   for (const Family& f : fams)
@@ -123,7 +256,7 @@ std::string markdown(const std::vector<Family>& fams) {
     md << "| " << op << " |";
     for (const std::string& t : targets()) {
       const auto found = byTarget[t].find(op);
-      md << " " << (found == byTarget[t].end() ? "-" : typesOf(found->second)) << " |";
+      md << " " << (found == byTarget[t].end() ? "-" : overviewOf(found->second)) << " |";
     }
     md << "\n";
   }
@@ -133,6 +266,8 @@ std::string markdown(const std::vector<Family>& fams) {
        << "The table of " << quoted(f.targets) << ": " << f.table.size() << " operators. "
        << "Each row is one set of combination strings and every operator whose entry holds "
           "exactly that set.\n\n"
+       << "![The table of " << join(f.targets, " and ") << ": operators against combination "
+       << "strings](" << svgName(f) << ")\n\n"
        << "| Combination strings | Operators |\n|---|---|\n";
     std::map<CombinationSet, std::vector<std::string>> rows;
     for (const auto& [op, combos] : f.table) rows[combos].push_back(op);
@@ -146,102 +281,184 @@ std::string markdown(const std::vector<Family>& fams) {
       md << "| " << join(c, ", ") << " | " << join(ops, ", ") << " (" << ops.size() << ") |\n";
     }
   }
+  md << "\n## What differs\n" << readmeRegion(fams);
   return md.str();
 }
 
-std::string svg(const std::vector<Family>& fams) {
-  constexpr int kCell = 11, kLabel = 150, kHeader = 130, kTitle = 40, kGap = 24;
-  std::set<std::string> operatorSet;
-  for (const Family& f : fams)
-    for (const auto& entry : f.table) operatorSet.insert(entry.first);
-  const std::vector<std::string> operators(operatorSet.begin(), operatorSet.end());
-  // Operator names label the rows on both sides, and combination strings the
-  // columns above and below each panel, so that every cell can be traced.
-  int gridWidth = 0;
-  for (const Family& f : fams)
-    gridWidth += static_cast<int>(combosOf(f.table).size()) * kCell + kGap;
-  const int width = kLabel + gridWidth + kLabel;
+// One table as a picture, readable at about 800 pixels wide: its operators
+// against its combination strings, one-input columns apart from two-input
+// ones.
+std::string svg(const Family& f) {
+  constexpr int kCell = 16, kLabel = 170, kHeader = 175, kTitle = 86, kGap = 22, kFont = 13;
+  std::vector<std::string> operators;
+  for (const auto& entry : f.table) operators.push_back(entry.first);
+  const std::vector<std::string> combos = combosOf(f.table);
+  // Column positions, with a gap where the combinations gain a second input.
+  std::vector<int> xs;
+  int x = kLabel;
+  for (std::size_t c = 0; c < combos.size(); ++c) {
+    if (c > 0 && inputsOf(combos[c]) != inputsOf(combos[c - 1])) x += kGap;
+    xs.push_back(x);
+    x += kCell;
+  }
+  const int gridRight = x;
+  const int width = gridRight + kLabel;
   const int gridTop = kTitle + kHeader;
   const int gridBottom = gridTop + static_cast<int>(operators.size()) * kCell;
-  const int height = gridBottom + kHeader + 10;
+  const int height = gridBottom + 12;
 
   std::ostringstream out;
   out << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << width << "\" height=\"" << height
-      << "\" font-family=\"sans-serif\" font-size=\"9\">\n"
+      << "\" font-family=\"sans-serif\" font-size=\"" << kFont << "\">\n"
       << "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n"
-      << "<rect x=\"8\" y=\"60\" width=\"9\" height=\"9\" fill=\"#4a7ab5\"/>"
-      << "<text x=\"22\" y=\"68\">floating point</text>\n"
-      << "<rect x=\"8\" y=\"76\" width=\"9\" height=\"9\" fill=\"#d9822b\"/>"
-      << "<text x=\"22\" y=\"84\">integer inputs</text>\n"
-      << "<rect x=\"8\" y=\"92\" width=\"9\" height=\"9\" fill=\"white\" stroke=\"#999\"/>"
-      << "<text x=\"22\" y=\"100\">blank: not supported</text>\n"
-      << "<text x=\"8\" y=\"116\">(no such combination,</text>\n"
-      << "<text x=\"8\" y=\"127\">or no entry for the operator)</text>\n";
+      << "<text x=\"8\" y=\"22\" font-size=\"17\" font-weight=\"bold\">"
+      << join(f.targets, ", ") << "</text>\n"
+      << "<text x=\"8\" y=\"42\">" << f.table.size() << " operators, " << combos.size()
+      << " combination strings</text>\n"
+      << "<rect x=\"8\" y=\"52\" width=\"12\" height=\"12\" fill=\"#4a7ab5\"/>"
+      << "<text x=\"26\" y=\"63\">floating-point inputs</text>\n"
+      << "<rect x=\"190\" y=\"52\" width=\"12\" height=\"12\" fill=\"#d9822b\"/>"
+      << "<text x=\"208\" y=\"63\">integer inputs</text>\n"
+      << "<rect x=\"340\" y=\"52\" width=\"12\" height=\"12\" fill=\"white\" stroke=\"#999\"/>"
+      << "<text x=\"358\" y=\"63\">blank: not supported</text>\n";
   for (std::size_t r = 0; r < operators.size(); ++r) {
     const int y = gridTop + static_cast<int>(r) * kCell;
     if (r % 2 == 0)
       out << "<rect x=\"0\" y=\"" << y << "\" width=\"" << width << "\" height=\"" << kCell
-          << "\" fill=\"#f4f4f4\"/>\n";
-    out << "<text x=\"" << kLabel - 4 << "\" y=\"" << y + kCell - 2 << "\" text-anchor=\"end\">"
+          << "\" fill=\"#f2f2f2\"/>\n";
+    out << "<text x=\"" << kLabel - 6 << "\" y=\"" << y + kCell - 4 << "\" text-anchor=\"end\">"
         << operators[r] << "</text>\n"
-        << "<text x=\"" << kLabel + gridWidth + 4 << "\" y=\"" << y + kCell - 2 << "\">"
-        << operators[r] << "</text>\n";
+        << "<text x=\"" << gridRight + 6 << "\" y=\"" << y + kCell - 4 << "\">" << operators[r]
+        << "</text>\n";
   }
-  int x0 = kLabel;
-  for (const Family& f : fams) {
-    const std::vector<std::string> combos = combosOf(f.table);
-    // One line per target that shares the table.
-    for (std::size_t t = 0; t < f.targets.size(); ++t) {
-      out << "<text x=\"" << x0 << "\" y=\"" << 14 + 14 * static_cast<int>(t)
-          << "\" font-size=\"12\" font-weight=\"bold\">" << f.targets[t] << "</text>\n";
-    }
-    for (std::size_t c = 0; c < combos.size(); ++c) {
-      const int x = x0 + static_cast<int>(c) * kCell;
-      const bool floating = combos[c].rfind("float", 0) == 0;
-      out << "<text transform=\"translate(" << x + kCell - 2 << "," << gridTop - 4
-          << ") rotate(-90)\">" << combos[c] << "</text>\n"
-          << "<text transform=\"translate(" << x + kCell - 2 << "," << gridBottom + 4
-          << ") rotate(-90)\" text-anchor=\"end\">" << combos[c] << "</text>\n";
-      for (std::size_t r = 0; r < operators.size(); ++r) {
-        const auto entry = f.table.find(operators[r]);
-        if (entry == f.table.end() || entry->second.count(combos[c]) == 0) continue;
-        out << "<rect x=\"" << x + 1 << "\" y=\"" << gridTop + static_cast<int>(r) * kCell + 1
-            << "\" width=\"" << kCell - 2 << "\" height=\"" << kCell - 2 << "\" fill=\""
-            << (floating ? "#4a7ab5" : "#d9822b") << "\"/>\n";
+  // A label over each group of columns, and a rule between the groups.
+  for (std::size_t c = 0; c < combos.size(); ++c) {
+    if (c == 0 || inputsOf(combos[c]) != inputsOf(combos[c - 1])) {
+      out << "<text x=\"" << xs[c] << "\" y=\"" << kTitle - 4 << "\" font-weight=\"bold\">"
+          << (inputsOf(combos[c]) == 1 ? "one input" : "two inputs") << "</text>\n";
+      if (c > 0) {
+        const int rule = xs[c] - kGap / 2;
+        out << "<line x1=\"" << rule << "\" y1=\"" << kTitle << "\" x2=\"" << rule << "\" y2=\""
+            << gridBottom << "\" stroke=\"#555\" stroke-width=\"2\"/>\n";
       }
     }
-    x0 += static_cast<int>(combos.size()) * kCell + kGap;
+  }
+  for (std::size_t c = 0; c < combos.size(); ++c) {
+    const bool floating = combos[c].rfind("float", 0) == 0;
+    out << "<text transform=\"translate(" << xs[c] + kCell - 4 << "," << gridTop - 6
+        << ") rotate(-90)\">" << combos[c] << "</text>\n";
+    for (std::size_t r = 0; r < operators.size(); ++r) {
+      if (f.table.at(operators[r]).count(combos[c]) == 0) continue;
+      out << "<rect x=\"" << xs[c] + 2 << "\" y=\"" << gridTop + static_cast<int>(r) * kCell + 2
+          << "\" width=\"" << kCell - 4 << "\" height=\"" << kCell - 4 << "\" fill=\""
+          << (floating ? "#4a7ab5" : "#d9822b") << "\"/>\n";
+    }
   }
   out << "</svg>\n";
   return out.str();
 }
 
-std::string json(const std::vector<Family>& fams) {
+// ---------------------------------------------------------------------------
+// JSON
+
+std::string jsonString(const std::string& text) {
+  std::string out = "\"";
+  for (const char ch : text) {
+    if (ch == '"' || ch == '\\') {
+      out += '\\';
+      out += ch;
+    } else if (static_cast<unsigned char>(ch) < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(ch));
+      out += escaped;
+    } else {
+      out += ch;
+    }
+  }
+  return out + "\"";
+}
+
+std::string jsonStrings(const std::vector<std::string>& items) {
+  std::vector<std::string> q;
+  for (const std::string& s : items) q.push_back(jsonString(s));
+  return "[" + join(q, ", ") + "]";
+}
+
+std::string jsonNames(const std::vector<onnx::Symbol>& ops) {
+  std::vector<std::string> names;
+  for (const onnx::Symbol op : ops) names.emplace_back(op.toString());
+  return jsonStrings(names);
+}
+
+// The whole catalogue as data: the types, the operator groups, each target's
+// operators with what its queries answer, and which targets share a table.
+std::string catalogueJson(const std::vector<Family>& fams) {
+  std::ostringstream out;
+  const std::vector<std::string> typeNames(orvel::kTypeNames.begin(), orvel::kTypeNames.end());
+  out << "{\n  \"types\": " << jsonStrings(typeNames) << ",\n  \"groups\": {\n";
+  const OperatorType groups;
+  const std::vector<std::pair<const char*, const std::vector<onnx::Symbol>*>> named{
+      {"lutOps", &groups.lutOps},           {"compareOps", &groups.compareOps},
+      {"elementwiseOps", &groups.elementwiseOps}, {"sameTypeOps", &groups.sameTypeOps},
+      {"reduceOps", &groups.reduceOps},     {"int8OnlyOps", &groups.int8OnlyOps},
+      {"int32Ops", &groups.int32Ops},       {"floatOnlyOps", &groups.floatOnlyOps}};
+  for (std::size_t g = 0; g < named.size(); ++g) {
+    out << "    " << jsonString(named[g].first) << ": " << jsonNames(*named[g].second)
+        << (g + 1 < named.size() ? ",\n" : "\n");
+  }
+  out << "  },\n  \"sharedTables\": [";
+  for (std::size_t i = 0; i < fams.size(); ++i) {
+    out << (i ? ", " : "") << jsonStrings(fams[i].targets);
+  }
+  out << "],\n  \"targets\": {\n";
+  for (std::size_t t = 0; t < targets().size(); ++t) {
+    const OperatorType catalogue(targets()[t]);
+    out << "    " << jsonString(targets()[t]) << ": {\n      \"singleInt16Ops\": "
+        << jsonNames(catalogue.singleInt16Ops) << ",\n      \"operators\": {\n";
+    Table table;
+    std::map<std::string, uint32_t> ids;
+    for (const auto& [op, combos] : catalogue.supportMap) {
+      table[op.toString()] = combos;
+      ids[op.toString()] = op;
+    }
+    std::size_t n = 0;
+    for (const auto& [name, combos] : table) {
+      const Types types = typesOf(combos);
+      std::vector<std::string> inputs;
+      for (const auto& at : types.inputs) inputs.push_back(jsonStrings(at));
+      out << "        " << jsonString(name) << ": {\"id\": " << ids[name]
+          << ", \"combinations\": " << jsonStrings({combos.begin(), combos.end()})
+          << ", \"inputs\": [" << join(inputs, ", ") << "], \"output\": "
+          << jsonStrings(types.output) << "}" << (++n < table.size() ? ",\n" : "\n");
+    }
+    out << "      }\n    }" << (t + 1 < targets().size() ? ",\n" : "\n");
+  }
+  out << "  }\n}\n";
+  return out.str();
+}
+
+// Every target's table, by operator name: what the benchmarks read.
+std::string tablesJson(const std::vector<Family>& fams) {
   std::ostringstream out;
   out << "{\n";
-  bool firstTarget = true;
-  for (const std::string& target : targets()) {
+  for (std::size_t t = 0; t < targets().size(); ++t) {
     const Family& f = *std::find_if(fams.begin(), fams.end(), [&](const Family& x) {
-      return std::count(x.targets.begin(), x.targets.end(), target) > 0;
+      return std::count(x.targets.begin(), x.targets.end(), targets()[t]) > 0;
     });
-    out << (firstTarget ? "" : ",\n") << "  \"" << target << "\": {";
-    firstTarget = false;
-    bool firstOp = true;
+    out << (t ? ",\n" : "") << "  " << jsonString(targets()[t]) << ": {";
+    std::size_t n = 0;
     for (const auto& [op, combos] : f.table) {
-      out << (firstOp ? "\n" : ",\n") << "    \"" << op << "\": [";
-      firstOp = false;
-      bool firstCombo = true;
-      for (const std::string& c : combos) {
-        out << (firstCombo ? "" : ", ") << "\"" << c << "\"";
-        firstCombo = false;
-      }
-      out << "]";
+      out << (n++ ? ",\n" : "\n") << "    " << jsonString(op) << ": "
+          << jsonStrings({combos.begin(), combos.end()});
     }
     out << "\n  }";
   }
   out << "\n}\n";
   return out.str();
 }
+
+// ---------------------------------------------------------------------------
+// Files
 
 std::string readFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -250,23 +467,45 @@ std::string readFile(const std::string& path) {
   return text.str();
 }
 
+constexpr const char* kBegin = "<!-- generated: target tables (make docs) -->\n";
+constexpr const char* kEnd = "<!-- end of generated: target tables -->\n";
+
+// `readme` with its generated region replaced by `region`; empty when the
+// markers are missing.
+std::string withRegion(const std::string& readme, const std::string& region) {
+  const std::size_t begin = readme.find(kBegin);
+  const std::size_t end = readme.find(kEnd);
+  if (begin == std::string::npos || end == std::string::npos || end < begin) return std::string();
+  const std::size_t from = begin + std::string(kBegin).size();
+  return readme.substr(0, from) + region + readme.substr(end);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   const std::vector<Family> fams = families();
   if (args.size() == 1 && args[0] == "--json") {
-    std::cout << json(fams);
+    std::cout << tablesJson(fams);
     return 0;
   }
-  const bool check = args.size() == 2 && args[0] == "--check";
-  if (!check && args.size() != 1) {
-    std::cerr << "usage: support_matrix DIR | --check DIR | --json\n";
+  const bool check = args.size() == 3 && args[0] == "--check";
+  if (!check && args.size() != 2) {
+    std::cerr << "usage: support_matrix DOCS README | --check DOCS README | --json\n";
     return 2;
   }
-  const std::string& dir = args.back();
-  const std::vector<std::pair<std::string, std::string>> files{
-      {dir + "/support-matrix.md", markdown(fams)}, {dir + "/support-matrix.svg", svg(fams)}};
+  const std::string& dir = args[args.size() - 2];
+  const std::string& readmePath = args.back();
+  const std::string readme = withRegion(readFile(readmePath), readmeRegion(fams));
+  if (readme.empty()) {
+    std::cerr << readmePath << " has no generated region between its markers\n";
+    return 2;
+  }
+  std::vector<std::pair<std::string, std::string>> files{
+      {dir + "/support-matrix.md", markdown(fams)},
+      {dir + "/catalogue.json", catalogueJson(fams)},
+      {readmePath, readme}};
+  for (const Family& f : fams) files.emplace_back(dir + "/" + svgName(f), svg(f));
   int stale = 0;
   for (const auto& [path, text] : files) {
     if (check) {
