@@ -26,7 +26,8 @@ WITH_PYTHON = -DQCAPS_BUILD_PYTHON=ON -DPython_EXECUTABLE=$(abspath $(VPY)) \
 SOURCES  := CMakeLists.txt pyproject.toml \
             $(shell find onnx catalogue attrs binding stubs -name '*.cc' -o -name '*.h' -o -name '*.pyi' -o -name CMakeLists.txt)
 
-.PHONY: help demo install test test-native test-python test-types test-consumer test-examples dist test-dist test-aarch64 \
+.PHONY: help demo install test test-native test-python test-types test-consumer test-examples dist test-dist \
+        check-reproducible test-aarch64 \
         docs bench lint sanitize fuzz clean
 
 help:
@@ -35,8 +36,9 @@ help:
 	@echo "  make demo        build, install and run examples/demo.py (TARGET=$(TARGET))"
 	@echo "  make install     build and install the package and its test extra into .venv"
 	@echo "  make test        native tests (ctest), Python tests (pytest), stubs, consumer, examples"
-	@echo "  make dist        sdist and manylinux2014 wheels (x86_64, aarch64) in dist/"
+	@echo "  make dist        sdist and manylinux2014 wheels (x86_64, aarch64) in dist/, from git HEAD"
 	@echo "  make test-dist   the wheels as shipped: x86_64 installed and tested, aarch64 under qemu"
+	@echo "  make check-reproducible  dist/ built again in a second clone; every file must be equal"
 	@echo "  make test-aarch64  the native suites cross-built for aarch64, run under qemu-user"
 	@echo "  make docs        regenerate docs/ (support matrix, catalogue.json) and README's tables"
 	@echo "  make bench       speed of every query against the binding floor and plain Python"
@@ -108,16 +110,23 @@ test: test-native test-python test-types test-consumer test-examples
 
 # --- portable wheels -----------------------------------------------------
 # `make dist` builds, with the pinned toolchain of requirements-dist.txt in
-# build/dist-tools: the sdist, and a wheel for each of WHEEL_ARCHS compiled
-# by the Zig toolchain against glibc 2.17 with LLVM's C++ runtime linked in
-# (cmake/zig.cmake), repaired to manylinux_2_17 and checked
-# (tests/dist/check_wheels.py). The aarch64 wheel is cross-built.
+# build/dist-tools, from the files git tracks at HEAD: the sdist, and from
+# the sdist a wheel for each of WHEEL_ARCHS, compiled by the Zig toolchain
+# against glibc 2.17 with LLVM's C++ runtime linked in (cmake/zig.cmake),
+# with its bill of materials (tools/sbom.py), repaired to manylinux_2_17 and
+# checked (tests/dist/check_wheels.py). The aarch64 wheel is cross-built.
+# The release is the same, bit for bit, wherever and whenever it is built:
+# every timestamp is SOURCE_DATE_EPOCH, the commit's time unless given, and
+# files are written under umask 022.
 
 DIST        := dist
 DIST_TOOLS  := build/dist-tools
 DIST_PY     := $(DIST_TOOLS)/bin/python
+RELEASE     := build/release
 WHEEL_ARCHS := x86_64 aarch64
 ZIG_GLIBC   := 2.17
+SOURCE_DATE_EPOCH ?= $(shell git log -1 --format=%ct)
+VERSION      = $(shell sed -n 's/^version = "\(.*\)"$$/\1/p' pyproject.toml)
 # The zig binary that the ziglang package carries.
 ZIG_BINARY   = $$($(DIST_PY) -c 'import os, ziglang; print(os.path.join(os.path.dirname(ziglang.__file__), "zig"))')
 
@@ -132,20 +141,48 @@ $(DIST_TOOLS)/.installed: requirements-dist.txt tools/find-python310.sh
 # then refuses any tag but manylinux_2_17: a newer symbol fails the build
 # either way.
 dist: $(DIST_TOOLS)/.installed
-	rm -rf $(DIST) build/wheels
-	$(DIST_PY) -m build --sdist --no-isolation --outdir $(DIST) .
+	rm -rf $(DIST) $(RELEASE)
+	umask 022 && mkdir -p $(RELEASE)/tracked && git archive HEAD | tar -x -C $(RELEASE)/tracked
+	umask 022 && export SOURCE_DATE_EPOCH=$(SOURCE_DATE_EPOCH) && \
+	  $(DIST_PY) -m build --sdist --no-isolation --outdir $(DIST) $(RELEASE)/tracked
+	umask 022 && tar -xzf $(DIST)/qcaps-$(VERSION).tar.gz -C $(RELEASE)
+	umask 022 && export SOURCE_DATE_EPOCH=$(SOURCE_DATE_EPOCH) && zig=$(ZIG_BINARY) && \
 	for arch in $(WHEEL_ARCHS); do \
-	  QCAPS_ZIG=$(ZIG_BINARY) QCAPS_ZIG_TARGET=$$arch-linux-gnu.$(ZIG_GLIBC) \
-	  _PYTHON_HOST_PLATFORM=linux-$$arch SETUPTOOLS_EXT_SUFFIX=.cpython-310-$$arch-linux-gnu.so \
-	  $(DIST_PY) -m pip wheel --quiet --no-build-isolation --no-deps --wheel-dir build/wheels/$$arch \
-	    --config-settings=build-dir=build/zig-$$arch \
-	    --config-settings=cmake.define.CMAKE_TOOLCHAIN_FILE=$(abspath cmake/zig.cmake) \
-	    --config-settings=cmake.define.QCAPS_WARNINGS_AS_ERRORS=$(WERROR) . ; \
-	  if [ $$arch = "$$(uname -m)" ]; then plat=manylinux_2_17_$$arch; else plat=auto; fi; \
+	  $(DIST_PY) tools/sbom.py --arch $$arch --commit "$$(git rev-parse HEAD)" \
+	    --epoch $(SOURCE_DATE_EPOCH) --zig "$$zig" $(RELEASE)/sbom-$$arch.cdx.json && \
+	  ( cd $(RELEASE)/qcaps-$(VERSION) && \
+	    QCAPS_ZIG="$$zig" QCAPS_ZIG_TARGET=$$arch-linux-gnu.$(ZIG_GLIBC) \
+	    _PYTHON_HOST_PLATFORM=linux-$$arch SETUPTOOLS_EXT_SUFFIX=.cpython-310-$$arch-linux-gnu.so \
+	    $(abspath $(DIST_PY)) -m pip wheel --quiet --no-build-isolation --no-deps \
+	      --wheel-dir $(abspath $(RELEASE))/wheels/$$arch \
+	      --config-settings=build-dir=build/zig-$$arch \
+	      --config-settings=cmake.define.CMAKE_TOOLCHAIN_FILE=cmake/zig.cmake \
+	      --config-settings=cmake.define.QCAPS_SBOM=$(abspath $(RELEASE))/sbom-$$arch.cdx.json \
+	      --config-settings=cmake.define.QCAPS_WARNINGS_AS_ERRORS=$(WERROR) . ) && \
+	  if [ $$arch = "$$(uname -m)" ]; then plat=manylinux_2_17_$$arch; else plat=auto; fi && \
 	  PATH="$(abspath $(DIST_TOOLS))/bin:$$PATH" auditwheel repair --plat $$plat \
-	    --wheel-dir $(DIST) build/wheels/$$arch/*.whl 2>&1 | { grep -v '^INFO:' || true; }; \
+	    --wheel-dir $(DIST) $(RELEASE)/wheels/$$arch/*.whl 2>&1 | { grep -v '^INFO:' || true; }; \
 	done
 	$(DIST_PY) tests/dist/check_wheels.py $(DIST)/*.whl
+
+# The release built again in a second clone that differs in everything that
+# must not matter: a longer path, umask 002, a Zig cache of its own,
+# SOURCE_DATE_EPOCH given rather than taken from the commit, a later time,
+# and untracked files lying in its tree. Every file must equal the one that
+# `make dist` left in dist/; on a difference the members that differ are
+# shown (tools/compare_releases.py).
+REBUILD := build/rebuild/a-second-clone-at-a-longer-path-to-prove-paths-do-not-matter
+
+check-reproducible: $(DIST_TOOLS)/.installed
+	@test -n "$$(ls $(DIST)/*.whl 2>/dev/null)" || { echo "no release in $(DIST)/: run make dist first"; exit 1; }
+	rm -rf build/rebuild
+	git clone --quiet --no-local --no-checkout . $(REBUILD)
+	cd $(REBUILD) && git checkout --quiet "$$(git -C $(CURDIR) rev-parse HEAD)"
+	echo "stray notes" > $(REBUILD)/NOTES.txt && cp $(REBUILD)/LICENSE $(REBUILD)/catalogue/python/stray.so
+	cd $(REBUILD) && umask 002 && ZIG_GLOBAL_CACHE_DIR=$(abspath build/rebuild)/zig-cache \
+	  SOURCE_DATE_EPOCH=$(SOURCE_DATE_EPOCH) $(MAKE) --no-print-directory dist > ../rebuild.log 2>&1 \
+	  || { tail -40 ../rebuild.log; exit 1; }
+	$(DIST_PY) tools/compare_releases.py $(DIST) $(REBUILD)/$(DIST)
 
 # The x86_64 wheel with its test extra in a fresh environment, tested from a
 # directory outside the source tree; the aarch64 build checked under

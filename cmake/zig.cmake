@@ -21,3 +21,16 @@ set(CMAKE_RANLIB "${_qcaps_zig_tools}/ranlib" CACHE FILEPATH "Archive indexer")
 # The C++ runtime is linked in whole; link-time optimisation is left to the
 # builds with the system compiler.
 set(CMAKE_INTERPROCEDURAL_OPTIMIZATION OFF)
+
+# Release output that does not depend on where or how it was built: no
+# build path in the modules (the sources, the build tree and the toolchain's
+# own files are named relative to fixed roots), and symbols and debug
+# information dropped by the toolchain's own linker. pybind11 runs CMake's
+# strip tool after linking; the host's strip would give other bytes, or
+# fail on another architecture, so the toolchain's stand-in is named.
+get_filename_component(_qcaps_source "${CMAKE_CURRENT_LIST_DIR}/.." ABSOLUTE)
+get_filename_component(_qcaps_zig_lib "$ENV{QCAPS_ZIG}" DIRECTORY)
+set(CMAKE_CXX_FLAGS_INIT
+    "-ffile-prefix-map=${_qcaps_source}=qcaps -ffile-prefix-map=${_qcaps_zig_lib}=zig")
+set(CMAKE_MODULE_LINKER_FLAGS_INIT "-Wl,--strip-all")
+set(CMAKE_STRIP "${_qcaps_zig_tools}/strip" CACHE FILEPATH "Strip tool")

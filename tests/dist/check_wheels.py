@@ -4,13 +4,22 @@
 
 Each wheel must be tagged manylinux_2_17 for its architecture; each module
 in it must export its entry point and nothing else, need no glibc symbol
-newer than 2.17 and no C++ runtime from the system. With --arm64-python
+newer than 2.17 and no C++ runtime from the system, and hold no symbol
+table, debug information or build path. Each wheel must carry a valid
+CycloneDX bill of materials declaring what the modules bundle, with their
+versions and licences, the licence texts of those components as the pinned
+packages ship them, and a licence expression naming all three licences.
+Run with the release toolchain's Python, which has those packages. With --arm64-python
 (Debian's arm64 interpreter unpacked by tools/arm64-python.sh), each
 aarch64 module is loaded under qemu-user with every symbol bound, and must
 stop at the interpreter-version check. Exits 1 on the first failure.
 """
 
 import argparse
+import email
+import importlib.metadata
+import json
+import os
 import re
 import subprocess
 import sys
@@ -18,6 +27,9 @@ import tempfile
 import zipfile
 from pathlib import Path
 
+import ziglang
+from cyclonedx.schema import SchemaVersion
+from cyclonedx.validation.json import JsonStrictValidator
 from elftools.elf.dynamic import DynamicSection
 from elftools.elf.elffile import ELFFile
 from elftools.elf.gnuversions import GNUVerNeedSection
@@ -25,6 +37,30 @@ from elftools.elf.gnuversions import GNUVerNeedSection
 MACHINES = {"EM_X86_64": "x86_64", "EM_AARCH64": "aarch64"}
 # Loads one module file, in whichever interpreter runs it.
 LOADER = Path(__file__).parents[1] / "python" / "load_extension.py"
+# The licence expression of the wheels, and the components they bundle with
+# each one's licence and the licence text the pinned package ships.
+EXPRESSION = "Apache-2.0 AND BSD-3-Clause AND Apache-2.0 WITH LLVM-exception"
+ZIG_LIB = Path(ziglang.__file__).parent / "lib"
+BUNDLED = {
+    "pybind11": (
+        "BSD-3-Clause",
+        "pybind11.txt",
+        Path(importlib.metadata.distribution("pybind11").locate_file("")).joinpath(
+            f"pybind11-{importlib.metadata.version('pybind11')}.dist-info", "LICENSE"
+        ),
+    ),
+    "libc++": ("Apache-2.0 WITH LLVM-exception", "libcxx.txt", ZIG_LIB / "libcxx/LICENSE.TXT"),
+    "libc++abi": (
+        "Apache-2.0 WITH LLVM-exception",
+        "libcxxabi.txt",
+        ZIG_LIB / "libcxxabi/LICENSE.TXT",
+    ),
+    "libunwind": (
+        "Apache-2.0 WITH LLVM-exception",
+        "libunwind.txt",
+        ZIG_LIB / "libunwind/LICENSE.TXT",
+    ),
+}
 MISMATCH = re.compile(
     r"Python version mismatch: module was compiled for Python 3\.10, "
     r"but the interpreter version is incompatible: 3\.11"
@@ -78,7 +114,49 @@ def check_module(wheel, name, data, arch):
         highest = max(glibc, key=version_key)
         if version_key(highest) > (2, 17):
             fail(f"{wheel}: {name} needs GLIBC_{highest}, newer than 2.17")
-        return highest
+        unstripped = [
+            s.name
+            for s in elf.iter_sections()
+            if s.name == ".symtab" or s.name.startswith(".debug")
+        ]
+        if unstripped:
+            fail(f"{wheel}: {name} still holds {unstripped}")
+    for path in (b"/root/", b"/home/", b"/tmp/", b"/work/", os.getcwd().encode()):
+        if path in data:
+            fail(f"{wheel}: {name} holds the build path {path.decode()!r}")
+    return highest
+
+
+def check_release_metadata(wheel, archive):
+    """The bill of materials, the bundled components' licences and the
+    licence expression; the components' names, for the report."""
+    names = archive.namelist()
+    sboms = [n for n in names if re.fullmatch(r"[^/]+\.dist-info/sboms/[^/]+\.cdx\.json", n)]
+    if len(sboms) != 1:
+        fail(f"{wheel}: holds {sboms or 'no'} bill of materials, not one")
+    text = archive.read(sboms[0]).decode()
+    errors = JsonStrictValidator(SchemaVersion.V1_6).validate_str(text)
+    if errors:
+        fail(f"{wheel}: {sboms[0]} is not valid CycloneDX 1.6: {errors}")
+    document = json.loads(text)
+    declared = {c["name"]: c for c in document.get("components", [])}
+    for component, (licence, text_file, pinned_text) in BUNDLED.items():
+        entry = declared.get(component)
+        if entry is None or not entry.get("version"):
+            fail(f"{wheel}: the bill of materials does not declare {component} with a version")
+        licences = [lic.get("expression") or lic["license"].get("id") for lic in entry["licenses"]]
+        if licences != [licence]:
+            fail(f"{wheel}: {component} is declared under {licences}, not {licence}")
+        shipped = [n for n in names if n.endswith(f".dist-info/licenses/LICENSES/{text_file}")]
+        if not shipped or archive.read(shipped[0]) != pinned_text.read_bytes():
+            fail(f"{wheel}: LICENSES/{text_file} is missing or not the text of {pinned_text}")
+    if not document.get("metadata", {}).get("tools", {}).get("components"):
+        fail(f"{wheel}: the bill of materials names no build tools")
+    metadata = next(n for n in names if n.endswith(".dist-info/METADATA"))
+    expression = email.message_from_bytes(archive.read(metadata))["License-Expression"]
+    if expression != EXPRESSION:
+        fail(f"{wheel}: License-Expression is {expression!r}, not {EXPRESSION!r}")
+    return ", ".join(f"{c} {declared[c]['version']}" for c in BUNDLED)
 
 
 def check_load(arm64_python, name, data):
@@ -122,6 +200,8 @@ def main():
             fail(f"{wheel.name}: not tagged manylinux_2_17")
         arch = tag[3]
         with zipfile.ZipFile(wheel) as archive:
+            bundled = check_release_metadata(wheel.name, archive)
+            print(f"{wheel.name}: bill of materials and licences of {bundled}")
             modules = [n for n in archive.namelist() if n.endswith(".so")]
             if sorted(m.split(".")[0] for m in modules) != ["qattrs", "qcaps"]:
                 fail(f"{wheel.name}: holds {modules}")
