@@ -187,7 +187,8 @@ check-reproducible: $(DIST_TOOLS)/.installed
 # The x86_64 wheel with its test extra in a fresh environment, tested from a
 # directory outside the source tree; the aarch64 build checked under
 # qemu-user (test-aarch64); the wheels' own checks, with the aarch64 modules
-# loaded by Debian's arm64 interpreter.
+# loaded by Debian's arm64 interpreter; and a wheel built from the sdist in
+# an empty directory with the system's compiler, as pip does elsewhere.
 DIST_VENV := build/dist-venv
 
 test-dist: dist test-aarch64
@@ -199,6 +200,8 @@ test-dist: dist test-aarch64
 	cd / && $(abspath $(DIST_VENV))/bin/python -m mypy.stubtest qcaps qattrs
 	tools/arm64-python.sh build/aarch64/python
 	$(DIST_PY) tests/dist/check_wheels.py --arm64-python $(abspath build/aarch64/python) $(DIST)/*.whl
+	cd "$$(mktemp -d)" && "$$($(abspath tools/find-python310.sh))" -m pip wheel --quiet --no-deps \
+	  $(abspath $(DIST))/qcaps-$(VERSION).tar.gz && echo "the sdist builds with the system compiler"
 
 # The native suites cross-built for aarch64 with the wheels' toolchain, and
 # run under qemu-user with Debian's arm64 C library; GoogleTest is built for
