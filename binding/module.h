@@ -26,7 +26,9 @@ inline bool prepareThread() noexcept {
   static thread_local bool prepared __attribute__((tls_model("initial-exec"))) = false;
   if (prepared) return true;
   constexpr std::size_t kProbeBytes = 16384;  // below malloc's mmap threshold
-  void* probe = std::malloc(kProbeBytes);     // NOLINT(cppcoreguidelines-no-malloc)
+  // Held in a volatile: clang removes an allocation that is only tested
+  // and freed, and with it the probe.
+  void* volatile probe = std::malloc(kProbeBytes);  // NOLINT(cppcoreguidelines-no-malloc)
   if (probe == nullptr) {
     PyErr_NoMemory();
     return false;
@@ -58,6 +60,20 @@ inline PyObject* refuseSubinterpreter(PyTypeObject* type) noexcept {
   return nullptr;
 }
 
+/// The Python exception type for a standard exception other than
+/// `std::bad_alloc`, as pybind11's standard translation chooses it.
+inline PyObject* pythonErrorFor(const std::exception& e) noexcept {
+  if (dynamic_cast<const std::out_of_range*>(&e) != nullptr) return PyExc_IndexError;
+  if (dynamic_cast<const std::overflow_error*>(&e) != nullptr) return PyExc_OverflowError;
+  if (dynamic_cast<const std::domain_error*>(&e) != nullptr ||
+      dynamic_cast<const std::invalid_argument*>(&e) != nullptr ||
+      dynamic_cast<const std::length_error*>(&e) != nullptr ||
+      dynamic_cast<const std::range_error*>(&e) != nullptr) {
+    return PyExc_ValueError;
+  }
+  return PyExc_RuntimeError;
+}
+
 /// Sets the Python exception for the C++ exception being handled, as
 /// pybind11's standard translation does: MemoryError for `std::bad_alloc`,
 /// ValueError for `std::domain_error`, `std::invalid_argument`,
@@ -74,20 +90,8 @@ inline PyObject* raiseHandledException() noexcept {
     e.set_error();
   } catch (const std::bad_alloc&) {
     PyErr_NoMemory();
-  } catch (const std::domain_error& e) {
-    PyErr_SetString(PyExc_ValueError, e.what());
-  } catch (const std::invalid_argument& e) {
-    PyErr_SetString(PyExc_ValueError, e.what());
-  } catch (const std::length_error& e) {
-    PyErr_SetString(PyExc_ValueError, e.what());
-  } catch (const std::out_of_range& e) {
-    PyErr_SetString(PyExc_IndexError, e.what());
-  } catch (const std::range_error& e) {
-    PyErr_SetString(PyExc_ValueError, e.what());
-  } catch (const std::overflow_error& e) {
-    PyErr_SetString(PyExc_OverflowError, e.what());
   } catch (const std::exception& e) {
-    PyErr_SetString(PyExc_RuntimeError, e.what());
+    PyErr_SetString(pythonErrorFor(e), e.what());
   } catch (...) {
     PyErr_SetString(PyExc_SystemError, "unknown C++ exception");
   }
