@@ -148,7 +148,8 @@ def discard(rounds):
     return failed
 discard(100)
 references, heap = sys.getrefcount(Both), library.mallinfo2().uordblks
-print(discard(3000), sys.getrefcount(Both) - references, library.mallinfo2().uordblks - heap < 16384)
+failed = discard(3000)
+print(failed, sys.getrefcount(Both) - references, library.mallinfo2().uordblks - heap < 16384)
 """
 
 

@@ -134,6 +134,7 @@ Types typesOf(const CombinationSet& combos) {
 // "i8 f32" for "int8", "float32".
 std::string shortTypes(const std::vector<std::string>& types) {
   std::vector<std::string> out;
+  out.reserve(types.size());
   for (const std::string& t : types) {
     out.push_back(t.substr(0, 1) + t.substr(t[0] == 'i' ? 3 : 5));
   }
@@ -185,6 +186,7 @@ std::vector<std::pair<std::vector<std::string>, Difference>> differences(const T
     if (!d.added.empty() || !d.dropped.empty()) grouped[d].push_back(op);
   }
   std::vector<std::pair<std::vector<std::string>, Difference>> out;
+  out.reserve(grouped.size());
   for (auto& [d, ops] : grouped) out.emplace_back(ops, d);
   std::sort(out.begin(), out.end(), [](const auto& x, const auto& y) { return x.first < y.first; });
   return out;
@@ -192,6 +194,7 @@ std::vector<std::pair<std::vector<std::string>, Difference>> differences(const T
 
 std::string codes(const std::vector<std::string>& combos) {
   std::vector<std::string> c;
+  c.reserve(combos.size());
   for (const std::string& s : combos) c.push_back(code(s));
   return join(c, ", ");
 }
@@ -216,8 +219,8 @@ std::string readmeRegion(const std::vector<Family>& fams) {
      << "|---|---|---|---|---|\n";
   for (std::size_t i = 0; i + 1 < fams.size(); ++i) {
     for (const auto& [ops, d] : differences(fams[i].table, fams[i + 1].table)) {
-      md << "| " << join(fams[i].targets, ", ") << " | " << join(fams[i + 1].targets, ", ")
-         << " | " << join(ops, ", ") << " (" << ops.size() << ") | " << codes(d.added) << " | "
+      md << "| " << join(fams[i].targets, ", ") << " | " << join(fams[i + 1].targets, ", ") << " | "
+         << join(ops, ", ") << " (" << ops.size() << ") | " << codes(d.added) << " | "
          << codes(d.dropped) << " |\n";
     }
   }
@@ -311,8 +314,8 @@ std::string svg(const Family& f) {
   out << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << width << "\" height=\"" << height
       << "\" font-family=\"sans-serif\" font-size=\"" << kFont << "\">\n"
       << "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n"
-      << "<text x=\"8\" y=\"22\" font-size=\"17\" font-weight=\"bold\">"
-      << join(f.targets, ", ") << "</text>\n"
+      << "<text x=\"8\" y=\"22\" font-size=\"17\" font-weight=\"bold\">" << join(f.targets, ", ")
+      << "</text>\n"
       << "<text x=\"8\" y=\"42\">" << f.table.size() << " operators, " << combos.size()
       << " combination strings</text>\n"
       << "<rect x=\"8\" y=\"52\" width=\"12\" height=\"12\" fill=\"#4a7ab5\"/>"
@@ -380,12 +383,14 @@ std::string jsonString(const std::string& text) {
 
 std::string jsonStrings(const std::vector<std::string>& items) {
   std::vector<std::string> q;
+  q.reserve(items.size());
   for (const std::string& s : items) q.push_back(jsonString(s));
   return "[" + join(q, ", ") + "]";
 }
 
 std::string jsonNames(const std::vector<onnx::Symbol>& ops) {
   std::vector<std::string> names;
+  names.reserve(ops.size());
   for (const onnx::Symbol op : ops) names.emplace_back(op.toString());
   return jsonStrings(names);
 }
@@ -398,10 +403,14 @@ std::string catalogueJson(const std::vector<Family>& fams) {
   out << "{\n  \"types\": " << jsonStrings(typeNames) << ",\n  \"groups\": {\n";
   const OperatorType groups;
   const std::vector<std::pair<const char*, const std::vector<onnx::Symbol>*>> named{
-      {"lutOps", &groups.lutOps},           {"compareOps", &groups.compareOps},
-      {"elementwiseOps", &groups.elementwiseOps}, {"sameTypeOps", &groups.sameTypeOps},
-      {"reduceOps", &groups.reduceOps},     {"int8OnlyOps", &groups.int8OnlyOps},
-      {"int32Ops", &groups.int32Ops},       {"floatOnlyOps", &groups.floatOnlyOps}};
+      {"lutOps", &groups.lutOps},
+      {"compareOps", &groups.compareOps},
+      {"elementwiseOps", &groups.elementwiseOps},
+      {"sameTypeOps", &groups.sameTypeOps},
+      {"reduceOps", &groups.reduceOps},
+      {"int8OnlyOps", &groups.int8OnlyOps},
+      {"int32Ops", &groups.int32Ops},
+      {"floatOnlyOps", &groups.floatOnlyOps}};
   for (std::size_t g = 0; g < named.size(); ++g) {
     out << "    " << jsonString(named[g].first) << ": " << jsonNames(*named[g].second)
         << (g + 1 < named.size() ? ",\n" : "\n");
@@ -413,8 +422,9 @@ std::string catalogueJson(const std::vector<Family>& fams) {
   out << "],\n  \"targets\": {\n";
   for (std::size_t t = 0; t < targets().size(); ++t) {
     const OperatorType catalogue(targets()[t]);
-    out << "    " << jsonString(targets()[t]) << ": {\n      \"singleInt16Ops\": "
-        << jsonNames(catalogue.singleInt16Ops) << ",\n      \"operators\": {\n";
+    out << "    " << jsonString(targets()[t])
+        << ": {\n      \"singleInt16Ops\": " << jsonNames(catalogue.singleInt16Ops)
+        << ",\n      \"operators\": {\n";
     Table table;
     std::map<std::string, uint32_t> ids;
     for (const auto& [op, combos] : catalogue.supportMap) {
@@ -428,8 +438,9 @@ std::string catalogueJson(const std::vector<Family>& fams) {
       for (const auto& at : types.inputs) inputs.push_back(jsonStrings(at));
       out << "        " << jsonString(name) << ": {\"id\": " << ids[name]
           << ", \"combinations\": " << jsonStrings({combos.begin(), combos.end()})
-          << ", \"inputs\": [" << join(inputs, ", ") << "], \"output\": "
-          << jsonStrings(types.output) << "}" << (++n < table.size() ? ",\n" : "\n");
+          << ", \"inputs\": [" << join(inputs, ", ")
+          << "], \"output\": " << jsonStrings(types.output) << "}"
+          << (++n < table.size() ? ",\n" : "\n");
     }
     out << "      }\n    }" << (t + 1 < targets().size() ? ",\n" : "\n");
   }
