@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>  // INT_MAX, INT_MIN
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -106,6 +107,26 @@ TEST_F(SupportQueries, AbsentOperatorsAnswerNothingAndAreNotAdded) {
   expectAbsent(Symbol(kConv));
   expectAbsent(Symbol(kBuiltinSymbolCount));
   expectAbsent(Symbol(std::string("never-in-any-table")));
+}
+
+TEST_F(SupportQueries, QueriesByNameAnswerAsBySymbolAndInternNothing) {
+  const Symbol interned(std::string("an operator a native caller interned"));
+  catalogue.supportMap[interned] = {"int16-int8-int16", "int8-int8-int8"};
+  const std::string names[] = {"Add", "Relu", "Conv", "an operator a native caller interned"};
+  for (const std::string& name : names) {
+    const Symbol op(name);
+    EXPECT_EQ(catalogue.supportTypeSet(name, "x-?-x").toSet(), catalogue.supportTypes(op, "x-?-x"));
+    EXPECT_EQ(catalogue.outputSupportTypeSet(name).toSet(), catalogue.outputSupportTypes(op));
+    EXPECT_EQ(catalogue.inputSupportTypeSet(name, -1).toSet(), catalogue.inputSupportTypes(op, -1));
+    EXPECT_EQ(catalogue.isOutputSupport(name, "int16"), catalogue.isOutputSupport(op, "int16"));
+    EXPECT_EQ(catalogue.isInputSupport(name, "int16", 0), catalogue.isInputSupport(op, "int16", 0));
+  }
+  EXPECT_TRUE(catalogue.isInputSupport("an operator a native caller interned", "int16", 0));
+  const std::string unknown = "a name nobody interned";
+  EXPECT_TRUE(catalogue.supportTypeSet(unknown, "?").toSet().empty());
+  EXPECT_TRUE(catalogue.inputSupportTypeSet(unknown, -1).toSet().empty());
+  EXPECT_FALSE(catalogue.isInputSupport(unknown, "", -1));
+  EXPECT_EQ(Symbol::find(unknown), std::nullopt);  // asking interned nothing
 }
 
 TEST_F(SupportQueries, EmptyEntryAnswersNothing) {
