@@ -64,6 +64,15 @@ std::vector<Family> families() {
   return out;
 }
 
+// The table of `target`, one of targets().
+const Table& tableFor(const std::vector<Family>& fams, const std::string& target) {
+  return std::find_if(fams.begin(), fams.end(),
+                      [&](const Family& f) {
+                        return std::count(f.targets.begin(), f.targets.end(), target) > 0;
+                      })
+      ->table;
+}
+
 std::string join(const std::vector<std::string>& parts, const std::string& separator) {
   std::string out;
   for (std::size_t i = 0; i < parts.size(); ++i) out += (i ? separator : "") + parts[i];
@@ -252,14 +261,12 @@ std::string markdown(const std::vector<Family>& fams) {
      << "| Operator | " << join(targets(), " | ") << " |\n|---|";
   for (std::size_t i = 0; i < targets().size(); ++i) md << "---|";
   md << "\n";
-  std::map<std::string, Table> byTarget;
-  for (const Family& f : fams)
-    for (const std::string& t : f.targets) byTarget[t] = f.table;
   for (const std::string& op : operators) {
     md << "| " << op << " |";
     for (const std::string& t : targets()) {
-      const auto found = byTarget[t].find(op);
-      md << " " << (found == byTarget[t].end() ? "-" : overviewOf(found->second)) << " |";
+      const Table& table = tableFor(fams, t);
+      const auto found = table.find(op);
+      md << " " << (found == table.end() ? "-" : overviewOf(found->second)) << " |";
     }
     md << "\n";
   }
@@ -421,22 +428,18 @@ std::string catalogueJson(const std::vector<Family>& fams) {
   }
   out << "],\n  \"targets\": {\n";
   for (std::size_t t = 0; t < targets().size(); ++t) {
-    const OperatorType catalogue(targets()[t]);
     out << "    " << jsonString(targets()[t])
-        << ": {\n      \"singleInt16Ops\": " << jsonNames(catalogue.singleInt16Ops)
+        << ": {\n      \"singleInt16Ops\": " << jsonNames(OperatorType(targets()[t]).singleInt16Ops)
         << ",\n      \"operators\": {\n";
-    Table table;
-    std::map<std::string, uint32_t> ids;
-    for (const auto& [op, combos] : catalogue.supportMap) {
-      table[op.toString()] = combos;
-      ids[op.toString()] = op;
-    }
+    const Table& table = tableFor(fams, targets()[t]);
     std::size_t n = 0;
     for (const auto& [name, combos] : table) {
       const Types types = typesOf(combos);
       std::vector<std::string> inputs;
       for (const auto& at : types.inputs) inputs.push_back(jsonStrings(at));
-      out << "        " << jsonString(name) << ": {\"id\": " << ids[name]
+      // Every operator of a table is a builtin, found without interning.
+      const uint32_t id = *onnx::Symbol::find(name);
+      out << "        " << jsonString(name) << ": {\"id\": " << id
           << ", \"combinations\": " << jsonStrings({combos.begin(), combos.end()})
           << ", \"inputs\": [" << join(inputs, ", ")
           << "], \"output\": " << jsonStrings(types.output) << "}"
@@ -453,12 +456,9 @@ std::string tablesJson(const std::vector<Family>& fams) {
   std::ostringstream out;
   out << "{\n";
   for (std::size_t t = 0; t < targets().size(); ++t) {
-    const Family& f = *std::find_if(fams.begin(), fams.end(), [&](const Family& x) {
-      return std::count(x.targets.begin(), x.targets.end(), targets()[t]) > 0;
-    });
     out << (t ? ",\n" : "") << "  " << jsonString(targets()[t]) << ": {";
     std::size_t n = 0;
-    for (const auto& [op, combos] : f.table) {
+    for (const auto& [op, combos] : tableFor(fams, targets()[t])) {
       out << (n++ ? ",\n" : "\n") << "    " << jsonString(op) << ": "
           << jsonStrings({combos.begin(), combos.end()});
     }
