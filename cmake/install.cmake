@@ -34,5 +34,4 @@ foreach(package qcaps qattrs)
 endforeach()
 
 # The catalogue as data, for checking names without Python.
-install(FILES ${PROJECT_SOURCE_DIR}/docs/catalogue.json ${PROJECT_SOURCE_DIR}/docs/catalogue.schema.json
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/qcaps)
+install(FILES ${QCAPS_CATALOGUE_DATA} DESTINATION ${CMAKE_INSTALL_DATADIR}/qcaps)
