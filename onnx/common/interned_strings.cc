@@ -142,28 +142,29 @@ class SipHash {
   uint64_t v3_;
 };
 
-// 64 bits from the system's random source. Where there is none, the clock
-// and this process's addresses (randomised by the loader) stand in: weaker,
-// but still unknown outside the process.
-uint64_t randomWord() {
+// A 128-bit key from the system's random source. Where there is none, the
+// clock and this process's addresses (randomised by the loader) stand in:
+// weaker, but still unknown outside the process.
+std::array<uint64_t, 2> randomKey() {
   try {
     std::random_device device;
-    return (static_cast<uint64_t>(device()) << 32) ^ device();
+    const auto word = [&device] { return (static_cast<uint64_t>(device()) << 32) ^ device(); };
+    return {word(), word()};  // a braced list is evaluated in order
   } catch (...) {
     const auto now =
         static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-    uint64_t local = 0;
-    return SipHash(now, reinterpret_cast<std::uintptr_t>(&local))
-        .hash(std::string_view(reinterpret_cast<const char*>(&now), sizeof now));
+    const auto address = static_cast<uint64_t>(reinterpret_cast<std::uintptr_t>(&now));
+    const std::string_view seed(reinterpret_cast<const char*>(&now), sizeof now);
+    return {SipHash(now, address).hash(seed), SipHash(address, now).hash(seed)};
   }
 }
 
 }  // namespace
 
-InternedStrings::KeyedHash::KeyedHash() : k0_(randomWord()), k1_(randomWord()) {}
+InternedStrings::KeyedHash::KeyedHash() : key_(randomKey()) {}
 
 std::size_t InternedStrings::KeyedHash::operator()(std::string_view text) const noexcept {
-  return static_cast<std::size_t>(SipHash(k0_, k1_).hash(text));
+  return static_cast<std::size_t>(SipHash(key_[0], key_[1]).hash(text));
 }
 
 Symbol::Symbol(const std::string& name) : value_(globalStrings().intern(name)) {}

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>          // std::array
 #include <cstddef>        // std::size_t
 #include <cstdint>        // uint32_t
 #include <mutex>          // std::mutex
@@ -273,8 +274,7 @@ class InternedStrings {
     std::size_t operator()(std::string_view text) const noexcept;
 
    private:
-    uint64_t k0_;
-    uint64_t k1_;
+    std::array<uint64_t, 2> key_;
   };
 
   /// Name to id. Each key views the name that `sym_to_string_` owns, so a
