@@ -10,6 +10,7 @@ import os
 import subprocess
 import sys
 
+import heap
 import pytest
 import qattrs
 import qcaps
@@ -372,20 +373,15 @@ SECOND_ROUND = {
 # names built to collide under libstdc++'s unkeyed string hash (its
 # multiply-and-mix over 8-byte words is invertible, so the second word of a
 # 16-byte name can be chosen to bring every name to one hash).
-MEMORY = """
-import ctypes, gc, sys, time
+MEMORY = (
+    heap.IN_USE
+    + """
+import gc, sys, time
 QA, CA = qattrs.QuantizationAttrs, qattrs.CalibrationAttrs
 caps = qcaps.OperatorType('corvel')
-class Mallinfo2(ctypes.Structure):
-    _fields_ = [(f, ctypes.c_size_t) for f in ('arena', 'ordblks', 'smblks', 'hblks', 'hblkhd',
-                                               'usmblks', 'fsmblks', 'uordblks', 'fordblks',
-                                               'keepcost')]
-mallinfo2 = ctypes.CDLL(None).mallinfo2
-mallinfo2.restype = Mallinfo2
 def in_use():
     gc.collect()
-    info = mallinfo2()
-    return info.uordblks + info.hblkhd, sys.getallocatedblocks()
+    return heap_in_use(), sys.getallocatedblocks()
 def grew(run):
     run(0)
     heap, blocks = in_use()
@@ -414,6 +410,7 @@ def flooding_ratio(count):
     plain = min(seconds(b'%c%015d' % (97 + r, i) for i in range(count)) for r in range(3))
     return crafted / plain
 """
+)
 
 
 def in_subclass_cycles(rounds):

@@ -16,6 +16,7 @@ import subprocess
 import sys
 
 import exhaustion
+import heap
 import pytest
 
 HERE = pathlib.Path(__file__).resolve().parent
@@ -124,15 +125,12 @@ def test_thread_without_memory_for_its_probe_stays_unprepared(failing_malloc):
     assert report.split("\n") == ["MemoryError 1", "MemoryError 1", "True", "True 0", ""]
 
 
-DISCARDED = """
+DISCARDED = (
+    heap.IN_USE
+    + """
 import ctypes, gc, sys, qattrs
 library = ctypes.CDLL(None)
 library.failing_malloc_arm.argtypes = [ctypes.c_long]
-class Mallinfo2(ctypes.Structure):
-    _fields_ = [(f, ctypes.c_size_t) for f in ('arena', 'ordblks', 'smblks', 'hblks', 'hblkhd',
-                                               'usmblks', 'fsmblks', 'uordblks', 'fordblks',
-                                               'keepcost')]
-library.mallinfo2.restype = Mallinfo2
 class Both(qattrs.QuantizationAttrs, qattrs.CalibrationAttrs): pass
 Both.__new__(Both)  # pybind11 records the class's bound bases on first use
 def discard(rounds):
@@ -147,10 +145,11 @@ def discard(rounds):
     gc.collect()
     return failed
 discard(100)
-references, heap = sys.getrefcount(Both), library.mallinfo2().uordblks
+references, before = sys.getrefcount(Both), heap_in_use()
 failed = discard(3000)
-print(failed, sys.getrefcount(Both) - references, library.mallinfo2().uordblks - heap < 16384)
+print(failed, sys.getrefcount(Both) - references, heap_in_use() - before < 16384)
 """
+)
 
 
 def test_instance_whose_storage_cannot_be_laid_out_is_freed(failing_malloc):
