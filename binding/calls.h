@@ -144,8 +144,8 @@ inline std::string describeArgument(PyObject* value, bool nested = false) {
 
 /// A keyword's name as shown in that message: as written when every
 /// character of it is printable, else quoted in the escaped form of
-/// `str.__repr__`, which shows NULs and lone surrogates. A `str` subclass's own code is
-/// never run.
+/// `str.__repr__`, which shows NULs and lone surrogates. A `str`
+/// subclass's own code is never run.
 inline std::string describeKeyword(PyObject* key) {
   if (!PyUnicode_Check(key)) return describeArgument(key);
   bool printable = true;
