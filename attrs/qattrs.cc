@@ -46,8 +46,8 @@ auto perform() {
 /// wrappers that convert them (see binding/convert.h).
 template <typename T, typename... Args>
 auto init() {
-  return [](py::detail::value_and_holder& v_h, Args... args) {
-    binding::construct<T>(v_h, std::move(args.value)...);
+  return [](binding::Unbuilt<T> self, Args... args) {
+    binding::construct(self, std::move(args.value)...);
   };
 }
 
@@ -59,7 +59,7 @@ void pybind11_init_qattrs(py::module_& m) {
   // or not at all; a second, converting pass would run its code again.
   const auto once = py::arg().noconvert();
   using QA = QuantizationAttrs;
-  py::class_<QA> quantization(m, "QuantizationAttrs", py::custom_type_setup(binding::setUpType));
+  auto quantization = binding::bindClass<QA>(m, "QuantizationAttrs");
   quantization.def("__init__", init<QA>(), constructor)
       .def("__init__", init<QA, binding::Integer<int64_t>>(), constructor, once)
       .def_property_readonly("get_value", perform<&QA::get_value>())
@@ -89,7 +89,7 @@ void pybind11_init_qattrs(py::module_& m) {
   binding::seal(quantization);
 
   using CA = CalibrationAttrs;
-  py::class_<CA> calibration(m, "CalibrationAttrs", py::custom_type_setup(binding::setUpType));
+  auto calibration = binding::bindClass<CA>(m, "CalibrationAttrs");
   calibration.def("__init__", init<CA>(), constructor)
       .def("__init__", init<CA, binding::IntegerList>(), constructor, once)
       .def_property_readonly("set_max", perform<&CA::set_max>())

@@ -1,7 +1,20 @@
 #pragma once
-// Calls of the bound functions: every one enters through the guard, keyword
-// calls are passed on by position, and the message of a call that fits no
-// overload is built without running the arguments' own code.
+// Calls of the bound functions.
+//
+// Invariants kept here:
+// - Every function of a bound class (method, property getter, `__init__`)
+//   enters through `call`; pybind11's dispatcher never runs. pybind11 keeps
+//   the registration, the rendered signatures, the order of the overloads
+//   and the conversion of each argument (`function_record::impl`).
+// - `Arguments` takes a new reference to every positional argument, keyword
+//   name and keyword value before any code of the caller's can run, and
+//   holds them until the call ends. Nothing reads the caller's tuple or
+//   dictionary after that, so no collection, finalizer, weakref callback or
+//   other thread can free what the call uses.
+// - Keyword names are matched by their text alone: no code of a name's own
+//   (a `str` subclass's `__eq__` or `__hash__`) ever runs.
+// - The message of a call that fits no overload shows no argument through
+//   its own code, and its size is bounded by the number of arguments.
 
 #include <pybind11/pybind11.h>
 
@@ -9,9 +22,9 @@
 #include <cxxabi.h>  // abi::__forced_unwind
 #endif
 
-#include <algorithm>  // std::max
-#include <cstring>    // std::strcmp
+#include <algorithm>  // std::min
 #include <string>     // std::string
+#include <utility>    // std::move
 #include <vector>     // std::vector
 
 #include "binding/instances.h"
@@ -21,66 +34,100 @@ namespace binding {
 
 namespace py = pybind11;
 
-using Dispatcher = PyObject* (*)(PyObject*, PyObject*, PyObject*);
+/// The arguments of one call, owned: see above.
+class Arguments {
+ public:
+  Arguments(PyObject* args, PyObject* kwargs) : positional_(PyTuple_GET_SIZE(args)) {
+    const Py_ssize_t named = kwargs != nullptr ? PyDict_Size(kwargs) : 0;
+    // Reserved first, so that taking the references allocates nothing.
+    refs_.reserve(static_cast<std::size_t>(positional_ + 2 * named));
+    for (Py_ssize_t i = 0; i < positional_; ++i) take(PyTuple_GET_ITEM(args, i));
+    PyObject* key = nullptr;
+    PyObject* value = nullptr;
+    Py_ssize_t pos = 0;
+    while (kwargs != nullptr && PyDict_Next(kwargs, &pos, &key, &value) != 0) {
+      take(key);
+      take(value);
+    }
+  }
 
-/// pybind11's dispatcher, which every bound function shares.
-inline Dispatcher& pybind11Dispatcher() {
-  static Dispatcher dispatcher = nullptr;
-  return dispatcher;
-}
+  std::size_t positionalCount() const { return static_cast<std::size_t>(positional_); }
+  PyObject* positional(std::size_t i) const { return refs_[i].ptr(); }
+  std::size_t keywordCount() const { return (refs_.size() - positionalCount()) / 2; }
+  PyObject* keywordName(std::size_t i) const { return refs_[positionalCount() + 2 * i].ptr(); }
+  PyObject* keywordValue(std::size_t i) const { return refs_[positionalCount() + 2 * i + 1].ptr(); }
+
+  /// The value of the first keyword whose name is the text `name`, or
+  /// nullptr.
+  PyObject* keyword(const char* name) const {
+    for (std::size_t i = 0; i < keywordCount(); ++i) {
+      PyObject* key = keywordName(i);
+      if (PyUnicode_Check(key) && PyUnicode_CompareWithASCIIString(key, name) == 0) {
+        return keywordValue(i);
+      }
+    }
+    return nullptr;
+  }
+
+ private:
+  void take(PyObject* object) { refs_.push_back(py::reinterpret_borrow<py::object>(object)); }
+
+  Py_ssize_t positional_;
+  std::vector<py::object> refs_;
+};
 
 /// The function record behind a bound function's `self` capsule.
-inline py::detail::function_record* recordOf(PyObject* capsule) {
-  return static_cast<py::detail::function_record*>(
+inline const py::detail::function_record* recordOf(PyObject* capsule) {
+  return static_cast<const py::detail::function_record*>(
       PyCapsule_GetPointer(capsule, py::detail::get_function_record_capsule_name()));
 }
 
-/// The arguments of a call that passes some by keyword, all by position, or
-/// None when the call does not fit `rec` exactly. pybind11's dispatcher
-/// copies the keyword dictionary when it takes an argument from it, and uses
-/// the copy without checking that it was made; a call passed by position
-/// alone makes no copy. Only a function of one overload without `*args` or
-/// `**kwargs` is rewritten; a call that does not fit goes to pybind11 as it
-/// is, which raises its TypeError.
-inline py::object byPosition(const py::detail::function_record& rec, PyObject* args,
-                             PyObject* kwargs) {
-  const auto given = static_cast<std::size_t>(PyTuple_Size(args));
-  if (rec.next != nullptr || rec.has_args || rec.has_kwargs || rec.args.size() != rec.nargs ||
-      given > rec.nargs) {
-    return py::none();
+/// Fills `call` with the arguments of the overload `rec`, matched as
+/// pybind11 matches them: the positional arguments first, then each other
+/// parameter from the keyword of its name or its default. False when the
+/// call does not fit `rec`: too many or too few arguments, one given twice,
+/// a keyword no parameter takes, or None where the parameter refuses it.
+inline bool fit(const py::detail::function_record& rec, const Arguments& arguments,
+                py::detail::function_call& call) {
+  const std::size_t given = arguments.positionalCount();
+  if (given > rec.nargs_pos || (given < rec.nargs_pos && rec.args.size() < rec.nargs_pos)) {
+    return false;
   }
-  std::vector<PyObject*> values(rec.nargs, nullptr);
-  for (std::size_t i = 0; i < given; ++i)
-    values[i] = PyTuple_GetItem(args, static_cast<Py_ssize_t>(i));
-  PyObject* key = nullptr;
-  PyObject* value = nullptr;
-  Py_ssize_t pos = 0;
-  while (PyDict_Next(kwargs, &pos, &key, &value) != 0) {
-    if (!PyUnicode_Check(key)) return py::none();
-    std::size_t i = std::max<std::size_t>(given, rec.nargs_pos_only);
-    while (i < rec.nargs && (rec.args[i].name == nullptr ||
-                             PyUnicode_CompareWithASCIIString(key, rec.args[i].name) != 0)) {
-      ++i;
-    }
-    if (i == rec.nargs || values[i] != nullptr) return py::none();
-    values[i] = value;
-  }
-  for (std::size_t i = given; i < rec.nargs; ++i) {
-    if (values[i] == nullptr) values[i] = rec.args[i].value.ptr();
-    if (values[i] == nullptr) return py::none();  // missing, without a default
-  }
-  auto tuple = py::reinterpret_steal<py::object>(PyTuple_New(static_cast<Py_ssize_t>(rec.nargs)));
-  if (!tuple) throw py::error_already_set();
+  std::size_t taken = 0;  // keywords
   for (std::size_t i = 0; i < rec.nargs; ++i) {
-    Py_INCREF(values[i]);
-    PyTuple_SetItem(tuple.ptr(), static_cast<Py_ssize_t>(i), values[i]);  // steals; cannot fail
+    const py::detail::argument_record* param = i < rec.args.size() ? &rec.args[i] : nullptr;
+    PyObject* named = param != nullptr && param->name != nullptr ? arguments.keyword(param->name)
+                                                                 : nullptr;
+    PyObject* value = nullptr;
+    if (i < given) {
+      if (named != nullptr) return false;
+      value = arguments.positional(i);
+    } else if (named != nullptr && i >= rec.nargs_pos_only) {
+      value = named;
+      ++taken;
+    } else if (param != nullptr) {
+      value = param->value.ptr();
+    }
+    if (value == nullptr || (param != nullptr && !param->none && value == Py_None)) return false;
+    call.args.emplace_back(value);
+    call.args_convert.push_back(param != nullptr ? param->convert : true);
   }
-  return tuple;
+  return taken == arguments.keywordCount();
 }
 
-/// After a call made to describe an argument failed: clears what it raised,
-/// unless that is MemoryError, which is thrown on; the argument is then
-/// described by its type alone.
+/// Runs one overload, as pybind11's dispatcher runs it.
+inline py::handle invoke(py::detail::function_call& call) {
+  try {
+    const py::detail::loader_life_support keepTemporaries{};
+    return call.func.impl(call);
+  } catch (py::reference_cast_error&) {
+    return PYBIND11_TRY_NEXT_OVERLOAD;
+  }
+}
+
+/// After a description of an argument failed: clears what it raised, unless
+/// that is MemoryError, which is thrown on; the argument is then described
+/// by its type alone.
 inline void fallBackToType() {
   if (PyErr_ExceptionMatches(PyExc_MemoryError) != 0) throw py::error_already_set();
   PyErr_Clear();
@@ -100,78 +147,92 @@ inline std::string builtinRepr(PyObject* value) {
   return std::string(utf8, static_cast<std::size_t>(size));
 }
 
-/// How an argument is shown in the message of a call that fits no overload.
-/// The built-in scalar types are shown by value, as pybind11 shows them:
-/// their text runs no code of the caller's. Texts past `kShownChars` are cut
-/// there and marked with "...", and an exact `list` or `tuple` shows its
-/// first `kShownItems` items the same way, one level deep. Anything else,
-/// and a value whose text cannot be made, is shown by its type's name.
+/// Texts and type names in the message are cut after this many characters.
+constexpr Py_ssize_t kShownChars = 80;
+
+/// `<Type object>`, the type's name cut after `kShownChars` characters and
+/// marked "..." when it is longer.
+inline std::string describeType(PyObject* value) {
+  const char* name = Py_TYPE(value)->tp_name;
+  std::size_t end = 0;
+  for (Py_ssize_t chars = 0; name[end] != '\0'; ++end) {
+    // A character starts at every byte that does not continue UTF-8.
+    if ((static_cast<unsigned char>(name[end]) & 0xC0U) != 0x80U && chars++ == kShownChars) break;
+  }
+  return "<" + std::string(name, end) + (name[end] != '\0' ? "..." : "") + " object>";
+}
+
+/// How an argument is shown in that message. The built-in scalar types are
+/// shown by value, as pybind11 shows them: their text runs no code of the
+/// caller's. Texts past `kShownChars` characters are cut there and marked
+/// "...", and an exact `list` or `tuple` shows its first `kShownItems` items
+/// the same way, one level deep. Anything else, and a value whose text
+/// cannot be made, is shown by its type (`describeType`). `value` is owned
+/// by the caller of this function.
 inline std::string describeArgument(PyObject* value, bool nested = false) {
-  constexpr Py_ssize_t kShownChars = 80;
   constexpr Py_ssize_t kShownItems = 8;
-  const auto byType = [value] { return std::string("<") + Py_TYPE(value)->tp_name + " object>"; };
   if (value == Py_None || PyLong_CheckExact(value) || PyBool_Check(value) ||
       PyFloat_CheckExact(value)) {
     std::string text = builtinRepr(value);
-    return text.empty() ? byType() : text;
+    return text.empty() ? describeType(value) : text;
   }
   if (PyUnicode_CheckExact(value) || PyBytes_CheckExact(value)) {
     const Py_ssize_t length = PyObject_Length(value);  // no code of the caller's
     if (length <= kShownChars) {
       std::string text = builtinRepr(value);
-      return text.empty() ? byType() : text;
+      return text.empty() ? describeType(value) : text;
     }
     auto head = py::reinterpret_steal<py::object>(PySequence_GetSlice(value, 0, kShownChars));
     std::string text = head ? builtinRepr(head.ptr()) : std::string();
     if (!head) fallBackToType();
-    return text.empty() ? byType() : text + "...";
+    return text.empty() ? describeType(value) : text + "...";
   }
   const bool list = PyList_CheckExact(value);
-  if (!nested && (list || PyTuple_CheckExact(value))) {
-    // Describing a plain item runs no Python code, so the size cannot change.
-    const Py_ssize_t size = list ? PyList_GET_SIZE(value) : PyTuple_GET_SIZE(value);
-    std::string text(1, list ? '[' : '(');
-    for (Py_ssize_t i = 0; i < size && i < kShownItems; ++i) {
-      if (i > 0) text += ", ";
-      text += describeArgument(list ? PyList_GET_ITEM(value, i) : PyTuple_GET_ITEM(value, i), true);
-    }
-    if (size > kShownItems) text += ", ...";
-    if (!list && size == 1) text += ',';
-    return text + (list ? ']' : ')');
+  if (nested || (!list && !PyTuple_CheckExact(value))) return describeType(value);
+  // Describing an item may start a collection, whose callbacks may change
+  // the list: each item is owned before it is described, and the size is
+  // read anew each time.
+  std::string text(1, list ? '[' : '(');
+  for (Py_ssize_t i = 0; i < kShownItems && i < PySequence_Fast_GET_SIZE(value); ++i) {
+    const auto item = py::reinterpret_borrow<py::object>(PySequence_Fast_GET_ITEM(value, i));
+    if (i > 0) text += ", ";
+    text += describeArgument(item.ptr(), true);
   }
-  return byType();
+  const Py_ssize_t size = PySequence_Fast_GET_SIZE(value);
+  if (size > kShownItems) text += ", ...";
+  if (!list && size == 1) text += ',';
+  return text + (list ? ']' : ')');
 }
 
-/// A keyword's name as shown in that message: as written when every
-/// character of it is printable, else quoted in the escaped form of
-/// `str.__repr__`, which shows NULs and lone surrogates. A `str`
+/// A keyword's name as shown in that message, cut as texts are: as written
+/// when every character shown is printable, else quoted in the escaped form
+/// of `str.__repr__`, which shows NULs and lone surrogates. A `str`
 /// subclass's own code is never run.
 inline std::string describeKeyword(PyObject* key) {
   if (!PyUnicode_Check(key)) return describeArgument(key);
-  bool printable = true;
-  for (Py_ssize_t i = 0; printable && i < PyUnicode_GET_LENGTH(key); ++i) {
-    printable = Py_UNICODE_ISPRINTABLE(PyUnicode_READ_CHAR(key, i)) != 0;
+  const Py_ssize_t length = PyUnicode_GET_LENGTH(key);
+  // An exact `str`, for a subclass too.
+  auto head = py::reinterpret_steal<py::object>(
+      PyUnicode_Substring(key, 0, std::min(length, kShownChars)));
+  bool printable = static_cast<bool>(head);
+  for (Py_ssize_t i = 0; printable && i < PyUnicode_GET_LENGTH(head.ptr()); ++i) {
+    printable = Py_UNICODE_ISPRINTABLE(PyUnicode_READ_CHAR(head.ptr(), i)) != 0;
   }
-  if (printable) {
-    Py_ssize_t size = 0;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(key, &size);
-    if (utf8 != nullptr) return std::string(utf8, static_cast<std::size_t>(size));
-    fallBackToType();
-  }
-  auto text = py::reinterpret_steal<py::object>(PyUnicode_Type.tp_repr(key));
+  auto text = printable || !head ? head
+                                 : py::reinterpret_steal<py::object>(PyObject_Repr(head.ptr()));
   Py_ssize_t size = 0;
   const char* utf8 = text ? PyUnicode_AsUTF8AndSize(text.ptr(), &size) : nullptr;
   if (utf8 == nullptr) {
     fallBackToType();
     return "<str object>";
   }
-  return std::string(utf8, static_cast<std::size_t>(size));  // quoted, with escapes
+  return std::string(utf8, static_cast<std::size_t>(size)) + (length > kShownChars ? "..." : "");
 }
 
 /// Raises the TypeError of a call that fits none of `rec`'s overloads, as
 /// pybind11 words it: the supported signatures, then the arguments.
-inline void raiseMismatch(const py::detail::function_record& rec, PyObject* args,
-                          PyObject* kwargs) {
+inline PyObject* raiseMismatch(const py::detail::function_record& rec,
+                               const Arguments& arguments) {
   std::string msg = std::string(rec.name) + "(): incompatible " +
                     (rec.is_constructor ? "constructor" : "function") +
                     " arguments. The following argument types are supported:\n";
@@ -193,57 +254,83 @@ inline void raiseMismatch(const py::detail::function_record& rec, PyObject* args
     msg += sig + '\n';
   }
   msg += "\nInvoked with: ";
-  const Py_ssize_t first = rec.is_constructor ? 1 : 0;
-  for (Py_ssize_t i = first; i < PyTuple_Size(args); ++i) {
+  const std::size_t first = rec.is_constructor ? 1 : 0;
+  for (std::size_t i = first; i < arguments.positionalCount(); ++i) {
     if (i > first) msg += ", ";
-    msg += describeArgument(PyTuple_GET_ITEM(args, i));
+    msg += describeArgument(arguments.positional(i));
   }
-  if (kwargs != nullptr && PyDict_Size(kwargs) != 0) {
-    msg += PyTuple_Size(args) > first ? "; kwargs: " : "kwargs: ";
-    PyObject* key = nullptr;
-    PyObject* value = nullptr;
-    Py_ssize_t pos = 0;
-    bool firstKeyword = true;
-    while (PyDict_Next(kwargs, &pos, &key, &value) != 0) {
-      if (!firstKeyword) msg += ", ";
-      firstKeyword = false;
-      msg += describeKeyword(key) + "=" + describeArgument(value);
-    }
+  for (std::size_t i = 0; i < arguments.keywordCount(); ++i) {
+    if (i == 0) msg += arguments.positionalCount() > first ? "; kwargs: " : "kwargs: ";
+    if (i > 0) msg += ", ";
+    msg += describeKeyword(arguments.keywordName(i)) + "=" +
+           describeArgument(arguments.keywordValue(i));
   }
   // Every part above is valid UTF-8 without NULs; decoding checks anyway.
   auto text = py::reinterpret_steal<py::object>(
       PyUnicode_DecodeUTF8(msg.data(), static_cast<Py_ssize_t>(msg.size()), "replace"));
   if (!text) throw py::error_already_set();
   PyErr_SetObject(PyExc_TypeError, text.ptr());
-}
-
-/// Calls pybind11's dispatcher. A call that fits no overload comes back as
-/// NotImplemented (see `guardFunctions`), and its TypeError is raised here.
-inline PyObject* dispatch(PyObject* self, PyObject* args, PyObject* kwargs) {
-  py::object positional;
-  if (kwargs != nullptr && PyDict_Size(kwargs) != 0) {
-    positional = byPosition(*recordOf(self), args, kwargs);
-  }
-  const bool rewritten = positional && !positional.is_none();
-  PyObject* result = rewritten ? pybind11Dispatcher()(self, positional.ptr(), nullptr)
-                               : pybind11Dispatcher()(self, args, kwargs);
-  if (result != Py_NotImplemented) return result;
-  Py_DECREF(result);
-  raiseMismatch(*recordOf(self), args, kwargs);  // the call as the caller wrote it
   return nullptr;
 }
 
-/// The entry of every bound function. pybind11's dispatcher translates what
-/// the call itself throws, but builds the overload-mismatch message and
-/// finishes a constructor outside its own handler; a failed allocation there
-/// would leave the process through the interpreter's C frames.
-inline PyObject* guardedDispatch(PyObject* self, PyObject* args, PyObject* kwargs) {
+/// The result of an overload that ran, as pybind11's dispatcher gives it.
+inline PyObject* finish(py::handle result, const py::detail::function_record& rec) {
+  if (result) return result.ptr();
+  const std::string msg =
+      "Unable to convert function return value to a Python type! The signature was\n\t" +
+      std::string(rec.signature);
+  if (PyErr_Occurred() != nullptr) {
+    py::raise_from(PyExc_TypeError, msg.c_str());
+  } else {
+    PyErr_SetString(PyExc_TypeError, msg.c_str());
+  }
+  return nullptr;
+}
+
+/// Answers a call with the first overload of `rec` that takes its
+/// arguments. Like pybind11, overloaded functions are first tried without
+/// implicit conversions, then with them.
+inline PyObject* dispatch(const py::detail::function_record& rec, const Arguments& arguments) {
+  PyObject* self = arguments.positionalCount() > 0 ? arguments.positional(0) : nullptr;
+  // `__init__` checks its instance first, whatever its other arguments.
+  if (rec.is_constructor) (void)unbuiltStorage(self, reinterpret_cast<PyTypeObject*>(rec.scope.ptr()));
+  const bool overloaded = rec.next != nullptr;
+  std::vector<py::detail::function_call> secondPass;
+  for (const py::detail::function_record* it = &rec; it != nullptr; it = it->next) {
+    py::detail::function_call call(*it, self);
+    if (!fit(*it, arguments, call)) continue;
+    std::vector<bool> converting;
+    if (overloaded) {
+      converting.assign(it->nargs, false);
+      call.args_convert.swap(converting);
+    }
+    const py::handle result = invoke(call);
+    if (result.ptr() != PYBIND11_TRY_NEXT_OVERLOAD) return finish(result, *it);
+    for (std::size_t i = it->is_method ? 1 : 0; overloaded && i < it->nargs_pos; ++i) {
+      if (converting[i]) {
+        call.args_convert.swap(converting);
+        secondPass.push_back(std::move(call));
+        break;
+      }
+    }
+  }
+  for (py::detail::function_call& call : secondPass) {
+    const py::handle result = invoke(call);
+    if (result.ptr() != PYBIND11_TRY_NEXT_OVERLOAD) return finish(result, call.func);
+  }
+  return raiseMismatch(rec, arguments);
+}
+
+/// The entry of every bound function; see above.
+inline PyObject* call(PyObject* capsule, PyObject* args, PyObject* kwargs) {
+  const py::detail::function_record* rec = recordOf(capsule);
   if (!inMainInterpreter()) {
-    return refuseSubinterpreter(reinterpret_cast<PyTypeObject*>(recordOf(self)->scope.ptr()));
+    return refuseSubinterpreter(reinterpret_cast<PyTypeObject*>(rec->scope.ptr()));
   }
   if (!prepareThread()) return nullptr;
   try {
-    return dispatch(self, args, kwargs);
+    const Arguments arguments(args, kwargs);
+    return dispatch(*rec, arguments);
 #if defined(__GLIBCXX__)
   } catch (abi::__forced_unwind&) {
     throw;  // thread cancellation must unwind on
@@ -253,40 +340,10 @@ inline PyObject* guardedDispatch(PyObject* self, PyObject* args, PyObject* kwarg
   }
 }
 
-/// The entry of a bound `__init__`. pybind11 finds the storage of the class
-/// being initialised before it converts the arguments, trusting pybind11's
-/// record of the instance's class, and fails with RuntimeError where that
-/// record is stale; and it returns None, doing nothing, for an instance that
-/// is already built. The instance is checked first: `__init__` of a built
-/// object raises TypeError, whatever its arguments.
-inline PyObject* guardedInit(PyObject* self, PyObject* args, PyObject* kwargs) {
-  if (!inMainInterpreter() || PyTuple_Size(args) < 1) return guardedDispatch(self, args, kwargs);
-  PyObject* object = PyTuple_GET_ITEM(args, 0);
-  auto* scope = reinterpret_cast<PyTypeObject*>(recordOf(self)->scope.ptr());
-  if (PyObject_TypeCheck(object, scope)) {
-    if (!prepareThread()) return nullptr;
-    try {
-      auto* inst = reinterpret_cast<py::detail::instance*>(object);
-      const py::detail::type_info* info = py::detail::get_type_info(scope);
-      requireOne(inst, info);
-      if (inst->simple_holder_constructed) {
-        throw py::type_error(std::string(scope->tp_name) +
-                             " object is already initialised; __init__ cannot build it again");
-      }
-    } catch (...) {
-      return raiseHandledException();
-    }
-  }
-  return guardedDispatch(self, args, kwargs);
-}
-
 /// Routes each bound function in `cls`'s dictionary (methods, constructors
-/// and property getters) through the guard, and has pybind11 answer a call
-/// that fits no overload with NotImplemented instead of building its own
-/// message, which shows each argument's `repr` and swallows whatever that
-/// raises. A function of pybind11 is a builtin whose `self` is pybind11's
-/// function-record capsule; all the overloads of a name share one method
-/// definition.
+/// and property getters) through `call`. A function of pybind11 is a
+/// builtin whose `self` is pybind11's function-record capsule; all the
+/// overloads of a name share one method definition.
 inline void guardFunctions(py::handle cls) {
   PyObject* dict = reinterpret_cast<PyTypeObject*>(cls.ptr())->tp_dict;
   PyObject* key = nullptr;
@@ -305,16 +362,12 @@ inline void guardFunctions(py::handle cls) {
         !py::detail::is_function_record_capsule(py::reinterpret_borrow<py::capsule>(record))) {
       continue;  // not pybind11's, such as the type's own __new__
     }
-    PyMethodDef* def = reinterpret_cast<PyCFunctionObject*>(function.ptr())->m_ml;
-    const auto guarded = reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(
-        std::strcmp(def->ml_name, "__init__") == 0 ? guardedInit : guardedDispatch));
-    if (def->ml_meth == guarded) continue;
-    pybind11Dispatcher() = reinterpret_cast<Dispatcher>(reinterpret_cast<void (*)()>(def->ml_meth));
-    def->ml_meth = guarded;
-    for (py::detail::function_record* rec = recordOf(record.ptr()); rec != nullptr;
-         rec = rec->next) {
-      rec->is_operator = true;
+    for (const auto* rec = recordOf(record.ptr()); rec != nullptr; rec = rec->next) {
+      // `fit` matches parameters one by one; it takes no `*args` or `**kwargs`.
+      if (rec->has_args || rec->has_kwargs) py::pybind11_fail("guarded functions take no *args");
     }
+    reinterpret_cast<PyCFunctionObject*>(function.ptr())->m_ml->ml_meth =
+        reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(call));
   }
 }
 

@@ -11,6 +11,7 @@
 
 #include <cstdint>      // int64_t, uint64_t
 #include <limits>       // std::numeric_limits
+#include <new>          // std::bad_alloc
 #include <string>       // std::string
 #include <type_traits>  // std::is_integral_v, std::is_same_v
 #include <utility>      // std::move
@@ -167,11 +168,13 @@ template <>
 struct type_caster<binding::IntegerList> {
   PYBIND11_TYPE_CASTER(binding::IntegerList, make_caster<std::vector<int64_t>>::name);
 
-  // Reads the sequence once: its length, then each item by index. What the
-  // sequence itself raises reaches the caller; an item that does not convert
-  // refuses the whole argument. The length is only what the sequence claims,
-  // so it bounds the reading but sizes no allocation: the list grows with
-  // the items that really come, until they run out or memory does.
+  // Reads the sequence as `list()` does: sized from its length, then
+  // iterated, which takes linear time for every built-in sequence. A length
+  // that can never be held raises MemoryError before anything is read; a
+  // sequence that yields fewer items than it claims gives what it yields,
+  // and what the iteration raises reaches the caller. Signals are checked
+  // between items, so a handler's exception ends a long read. An item that
+  // does not convert refuses the whole argument.
   bool load(handle src, bool /*convert*/) {
     PyObject* sequence = src.ptr();
     if (PySequence_Check(sequence) == 0 || PyUnicode_Check(sequence) || PyBytes_Check(sequence)) {
@@ -180,9 +183,17 @@ struct type_caster<binding::IntegerList> {
     const Py_ssize_t size = PySequence_Size(sequence);
     if (size < 0) throw error_already_set();
     std::vector<int64_t> values;
-    for (Py_ssize_t i = 0; i < size; ++i) {
-      auto item = reinterpret_steal<object>(PySequence_GetItem(sequence, i));
-      if (!item) throw error_already_set();
+    if (static_cast<std::size_t>(size) > values.max_size()) throw std::bad_alloc();
+    values.reserve(static_cast<std::size_t>(size));
+    auto items = reinterpret_steal<object>(PyObject_GetIter(sequence));
+    if (!items) throw error_already_set();
+    while (true) {
+      if (PyErr_CheckSignals() != 0) throw error_already_set();
+      auto item = reinterpret_steal<object>(PyIter_Next(items.ptr()));
+      if (!item) {
+        if (PyErr_Occurred() != nullptr) throw error_already_set();
+        break;
+      }
       int64_t code = 0;
       if (!binding::loadInteger(item.ptr(), code)) return false;
       values.push_back(code);

@@ -1,32 +1,20 @@
 #pragma once
-// The edge between Python and a module's bound classes, made safe against
-// callers that are hostile and against memory running out. Both extension
-// modules compile this header into themselves; they share no object code and
-// exchange nothing at run time. pybind11's defaults leave a few ways for a
-// Python caller to end the process or get a wrong answer; each guard below
-// closes one of them, in terms of pybind11's own registration and dispatch:
+// The edge between Python and a module's bound classes, safe against
+// callers that are hostile and against memory running out. Each extension
+// module compiles it into itself, with a pybind11 registry of its own (see
+// `qcaps_add_module`), so no class, instance or exception of one module is
+// ever seen by the other's code.
 //
-// - Every function of a bound class runs through `guardedDispatch`, so that
-//   nothing the dispatcher throws reaches the interpreter as a C++ exception,
-//   no call runs in a subinterpreter, and the message of a call that fits no
-//   overload is built without running the arguments' own code.
-// - Instances are allocated by `newInstance`, which checks the allocation and
-//   the class's bound base; the class's own `__new__` also refuses the old
-//   pickle protocols.
-// - `construct` builds the native object and hands it to its Python instance
-//   in one step that either completes or leaves the instance as it was, and
-//   never fills an instance twice.
-// - `holdsOne` checks, from the class hierarchy as it is now, that an
-//   instance's storage is that of the class asked for.
-// - `seal` marks the class immutable once it is registered, so no instance
-//   can have its `__class__` swapped for another bound class.
-// - `initModule` refuses subinterpreters before pybind11 looks for its state,
-//   and a second load of the same file under another name.
-//
-// Each concern has a header of its own: `module.h` (threads, interpreters,
-// exceptions and the module entry), `instances.h` (allocating, filling,
-// checking and freeing instances), `calls.h` (dispatch and the mismatch
-// message) and `convert.h` (arguments and results).
+// A few invariants, each stated and kept in one header:
+// - `module.h`: nothing runs in a subinterpreter; a thread can throw before
+//   it needs to; no C++ exception leaves an entry.
+// - `instances.h`: an instance's storage records the bound class it was made
+//   for, each bound class has a layout of its own, and every use of the
+//   storage checks that record.
+// - `calls.h`: every call is answered by the guard from arguments it owns;
+//   pybind11's dispatcher never sees the caller's containers.
+// - `convert.h`: an argument's own code runs once per call, and only what
+//   it raises that is not "does not convert" reaches the caller.
 
 #include "binding/calls.h"
 #include "binding/convert.h"

@@ -75,11 +75,11 @@ using binding::Text;
 using Self = binding::Constructed<const OperatorType>;
 
 void pybind11_init_qcaps(py::module_& m) {
-  py::class_<OperatorType> cls(m, "OperatorType", py::custom_type_setup(binding::setUpType));
+  auto cls = binding::bindClass<OperatorType>(m, "OperatorType");
   cls.def(
          "__init__",
-         [](py::detail::value_and_holder& v_h, Text target) {
-           binding::construct<OperatorType>(v_h, target.value);
+         [](binding::Unbuilt<OperatorType> self, Text target) {
+           binding::construct(self, target.value);
          },
          py::detail::is_new_style_constructor())
       .def(

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <pybind11/embed.h>
 
+#include <exception>   // std::throw_with_nested
 #include <functional>  // std::function
 #include <new>         // std::bad_alloc
 #include <stdexcept>   // std::length_error ...
@@ -41,7 +42,7 @@ std::string translated(const std::function<void()>& raise) {
 TEST(ExceptionTranslation, AsPybind11TranslatesEachStandardException) {
   const py::scoped_interpreter python;
   const Translation cases[] = {
-      {"bad_alloc", [] { throw std::bad_alloc(); }, &PyExc_MemoryError, ""},
+      {"bad_alloc", [] { throw std::bad_alloc(); }, &PyExc_MemoryError, "std::bad_alloc"},
       {"domain_error", [] { throw std::domain_error("domain"); }, &PyExc_ValueError, "domain"},
       {"invalid_argument", [] { throw std::invalid_argument("arg"); }, &PyExc_ValueError, "arg"},
       {"length_error", [] { throw std::length_error("vector::reserve"); }, &PyExc_ValueError,
@@ -54,7 +55,8 @@ TEST(ExceptionTranslation, AsPybind11TranslatesEachStandardException) {
       {"assert_error", [] { throw onnx::assert_error("check"); }, &PyExc_RuntimeError, "check"},
       {"logic_error", [] { throw std::logic_error("logic"); }, &PyExc_RuntimeError, "logic"},
       {"type_error", [] { throw py::type_error("wrong"); }, &PyExc_TypeError, "wrong"},
-      {"not a std::exception", [] { throw 7; }, &PyExc_SystemError, "unknown C++ exception"},
+      {"not a std::exception", [] { throw 7; }, &PyExc_RuntimeError,
+       "Caught an unknown exception!"},
   };
   for (const Translation& c : cases) {
     const std::string expected =
@@ -67,6 +69,34 @@ TEST(ExceptionTranslation, AsPybind11TranslatesEachStandardException) {
               throw py::error_already_set();
             }),
             "KeyError: 'key'");
+}
+
+TEST(ExceptionTranslation, AsPybind11ChainsAnErrorAlreadySet) {
+  const py::scoped_interpreter python;
+  try {
+    PyErr_SetString(PyExc_KeyError, "set before");
+    throw std::out_of_range("thrown after");
+  } catch (...) {
+    binding::raiseHandledException();
+  }
+  const py::error_already_set error;
+  EXPECT_EQ(std::string(py::str(error.value())), "thrown after");
+  const py::object cause = error.value().attr("__cause__");
+  ASSERT_FALSE(cause.is_none());
+  EXPECT_EQ(std::string(py::str(cause)), "'set before'");
+  // A nested exception is raised first, as the cause of the outer one.
+  try {
+    try {
+      throw std::invalid_argument("inner");
+    } catch (...) {
+      std::throw_with_nested(std::runtime_error("outer"));
+    }
+  } catch (...) {
+    binding::raiseHandledException();
+  }
+  const py::error_already_set nested;
+  EXPECT_EQ(std::string(py::str(nested.value())), "outer");
+  EXPECT_EQ(std::string(py::str(nested.value().attr("__cause__"))), "inner");
 }
 
 }  // namespace

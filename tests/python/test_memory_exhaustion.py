@@ -16,7 +16,6 @@ import subprocess
 import sys
 
 import exhaustion
-import heap
 import pytest
 
 HERE = pathlib.Path(__file__).resolve().parent
@@ -76,22 +75,24 @@ KEYWORD_MISMATCH = """
 import ctypes, qcaps
 caps = qcaps.OperatorType('m55')
 library = ctypes.CDLL(None)
+outcomes = set()
 for n in range(1, 60):
     library.failing_malloc_arm(n)
     try:
         caps.is_input_support(kind='Conv', bogus='int8')
-    except (TypeError, MemoryError):
-        pass
+    except (TypeError, MemoryError) as error:
+        raised = error
     library.failing_malloc_disarm()
+    outcomes.add(type(raised).__name__)
+print(sorted(outcomes), caps.is_input_support(kind='Conv', qtype='int8'))
 """
 
 
-@pytest.mark.xfail(strict=True, reason="fault inside pybind11 2.11: unchecked keyword copy")
 def test_keyword_mismatch_with_memory_running_out(failing_malloc):
-    # A call that names a parameter by keyword but does not fit the method is
-    # left to pybind11, whose dispatcher uses its copy of the keywords
-    # without checking that it was made.
-    run_child(failing_malloc, script=KEYWORD_MISMATCH)
+    # A call that names a parameter by keyword but does not fit the method:
+    # each allocation of its mismatch message fails in turn.
+    report = run_child(failing_malloc, script=KEYWORD_MISMATCH)
+    assert report == "['MemoryError', 'TypeError'] True\n"
 
 
 PROBE = """
@@ -125,33 +126,30 @@ def test_thread_without_memory_for_its_probe_stays_unprepared(failing_malloc):
     assert report.split("\n") == ["MemoryError 1", "MemoryError 1", "True", "True 0", ""]
 
 
-DISCARDED = (
-    heap.IN_USE
-    + """
-import ctypes, gc, sys, qattrs
+FIRST_USE = """
+import ctypes, qattrs
 library = ctypes.CDLL(None)
-library.failing_malloc_arm.argtypes = [ctypes.c_long]
-class Both(qattrs.QuantizationAttrs, qattrs.CalibrationAttrs): pass
-Both.__new__(Both)  # pybind11 records the class's bound bases on first use
-def discard(rounds):
-    failed = 0
-    for _ in range(rounds):
-        library.failing_malloc_arm(2)  # the object, then its two-class storage
-        try:
-            Both.__new__(Both)
-        except MemoryError:
-            failed += 1
-        library.failing_malloc_disarm()
-    gc.collect()
-    return failed
-discard(100)
-references, before = sys.getrefcount(Both), heap_in_use()
-failed = discard(3000)
-print(failed, sys.getrefcount(Both) - references, heap_in_use() - before < 16384)
+checked = 0
+for n in range(1, 40):
+    class S(qattrs.QuantizationAttrs):
+        def __init__(self): pass  # never builds the object
+    library.failing_malloc_arm(n)
+    try:
+        S.__new__(S)
+    except MemoryError:
+        pass
+    library.failing_malloc_disarm()
+    try:
+        S()
+    except TypeError as error:
+        checked += 'must be called when overriding __init__' in str(error)
+print(checked)
 """
-)
 
 
-def test_instance_whose_storage_cannot_be_laid_out_is_freed(failing_malloc):
-    report = run_child(failing_malloc, script=DISCARDED)
-    assert report == "3000 0 True\n"
+def test_first_use_of_a_subclass_out_of_memory_keeps_the_init_check(failing_malloc):
+    # pybind11's metaclass checks after `__init__` that the object was built,
+    # from its record of the class's bound bases, which the first instance
+    # makes; a record left half made by a failed allocation would check
+    # nothing.
+    assert run_child(failing_malloc, script=FIRST_USE) == "39\n"
