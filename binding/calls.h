@@ -6,11 +6,11 @@
 //   enters through `call`; pybind11's dispatcher never runs. pybind11 keeps
 //   the registration, the rendered signatures, the order of the overloads
 //   and the conversion of each argument (`function_record::impl`).
-// - `Arguments` takes a new reference to every positional argument, keyword
-//   name and keyword value before any code of the caller's can run, and
-//   holds them until the call ends. Nothing reads the caller's tuple or
-//   dictionary after that, so no collection, finalizer, weakref callback or
-//   other thread can free what the call uses.
+// - `Arguments` holds a reference to every argument, keyword name and
+//   keyword value, taken before any code of the caller's can run, until the
+//   call ends. Nothing reads the caller's dictionary after that, so no
+//   collection, finalizer, weakref callback or other thread can free what
+//   the call uses.
 // - Keyword names are matched by their text alone: no code of a name's own
 //   (a `str` subclass's `__eq__` or `__hash__`) ever runs.
 // - The message of a call that fits no overload shows no argument through
@@ -34,28 +34,32 @@ namespace binding {
 
 namespace py = pybind11;
 
-/// The arguments of one call, owned: see above.
+/// The arguments of one call, owned: see above. Holding the tuple of
+/// positional arguments holds them, as a tuple cannot change; each keyword's
+/// name and value is held apart, since the dictionary can.
 class Arguments {
  public:
-  Arguments(PyObject* args, PyObject* kwargs) : positional_(PyTuple_GET_SIZE(args)) {
-    const Py_ssize_t named = kwargs != nullptr ? PyDict_Size(kwargs) : 0;
+  Arguments(PyObject* args, PyObject* kwargs)
+      : args_(py::reinterpret_borrow<py::object>(args)), positional_(PyTuple_Size(args)) {
+    if (kwargs == nullptr) return;
     // Reserved first, so that taking the references allocates nothing.
-    refs_.reserve(static_cast<std::size_t>(positional_ + 2 * named));
-    for (Py_ssize_t i = 0; i < positional_; ++i) take(PyTuple_GET_ITEM(args, i));
+    keywords_.reserve(2 * static_cast<std::size_t>(PyDict_Size(kwargs)));
     PyObject* key = nullptr;
     PyObject* value = nullptr;
     Py_ssize_t pos = 0;
-    while (kwargs != nullptr && PyDict_Next(kwargs, &pos, &key, &value) != 0) {
-      take(key);
-      take(value);
+    while (PyDict_Next(kwargs, &pos, &key, &value) != 0) {
+      keywords_.push_back(py::reinterpret_borrow<py::object>(key));
+      keywords_.push_back(py::reinterpret_borrow<py::object>(value));
     }
   }
 
   std::size_t positionalCount() const { return static_cast<std::size_t>(positional_); }
-  PyObject* positional(std::size_t i) const { return refs_[i].ptr(); }
-  std::size_t keywordCount() const { return (refs_.size() - positionalCount()) / 2; }
-  PyObject* keywordName(std::size_t i) const { return refs_[positionalCount() + 2 * i].ptr(); }
-  PyObject* keywordValue(std::size_t i) const { return refs_[positionalCount() + 2 * i + 1].ptr(); }
+  PyObject* positional(std::size_t i) const {
+    return PyTuple_GET_ITEM(args_.ptr(), static_cast<Py_ssize_t>(i));
+  }
+  std::size_t keywordCount() const { return keywords_.size() / 2; }
+  PyObject* keywordName(std::size_t i) const { return keywords_[2 * i].ptr(); }
+  PyObject* keywordValue(std::size_t i) const { return keywords_[2 * i + 1].ptr(); }
 
   /// The value of the first keyword whose name is the text `name`, or
   /// nullptr.
@@ -70,10 +74,9 @@ class Arguments {
   }
 
  private:
-  void take(PyObject* object) { refs_.push_back(py::reinterpret_borrow<py::object>(object)); }
-
+  py::object args_;
   Py_ssize_t positional_;
-  std::vector<py::object> refs_;
+  std::vector<py::object> keywords_;
 };
 
 /// The function record behind a bound function's `self` capsule.

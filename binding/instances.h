@@ -48,22 +48,23 @@ PyTypeObject*& boundClass() {
   return type;
 }
 
-/// Whether instances of `type` are laid out as those of the bound class
-/// `bound`, that is, whether `bound` is on `type`'s chain of layout bases.
-/// Unlike its bases and its method resolution order, CPython changes that
-/// chain only for one with the same layout.
-inline bool laidOutAs(PyTypeObject* type, PyTypeObject* bound) {
+/// The bound class on `type`'s chain of layout bases, or nullptr. Every
+/// bound class of this module derives directly from its pybind11 common
+/// base. Unlike its bases and its method resolution order, CPython changes
+/// that chain only for one with the same layout.
+inline PyTypeObject* boundLayoutOf(PyTypeObject* type) {
+  const auto* base = reinterpret_cast<PyTypeObject*>(py::detail::get_internals().instance_base);
   for (; type != nullptr; type = type->tp_base) {
-    if (type == bound) return true;
+    if (type->tp_base == base) return type;
   }
-  return false;
+  return nullptr;
 }
 
 /// The storage of `self` as an instance whose object `__init__` of the bound
 /// class `bound` is to build. Throws TypeError when `self` is not laid out
 /// for that class or its object is built already.
 inline Storage* unbuiltStorage(PyObject* self, PyTypeObject* bound) {
-  if (self == nullptr || bound == nullptr || !laidOutAs(Py_TYPE(self), bound) ||
+  if (self == nullptr || bound == nullptr || boundLayoutOf(Py_TYPE(self)) != bound ||
       storageOf(self)->madeFor != bound) {
     throw py::type_error("__init__(self, ...) called with invalid `self` argument");
   }
@@ -80,7 +81,7 @@ template <typename T>
 T* builtObject(PyObject* self) {
   PyTypeObject* const bound = boundClass<std::remove_const_t<T>>();
   // The bound class itself, or a class whose layout chain leads to it.
-  if (Py_TYPE(self) != bound && !laidOutAs(Py_TYPE(self), bound)) return nullptr;
+  if (Py_TYPE(self) != bound && boundLayoutOf(Py_TYPE(self)) != bound) return nullptr;
   const Storage* storage = storageOf(self);
   if (storage->madeFor != bound || !storage->instance.simple_holder_constructed) return nullptr;
   return static_cast<T*>(storage->instance.simple_value_holder[0]);
@@ -93,7 +94,7 @@ PyObject* newInstance(PyTypeObject* type, PyObject* /*args*/, PyObject* /*kwargs
   if (!inMainInterpreter()) return refuseSubinterpreter(type);
   if (!prepareThread()) return nullptr;
   PyTypeObject* const bound = boundClass<T>();
-  if (!laidOutAs(type, bound)) {
+  if (boundLayoutOf(type) != bound) {
     PyErr_Format(PyExc_TypeError, "%s is not laid out as %s", type->tp_name, bound->tp_name);
     return nullptr;
   }
@@ -128,17 +129,6 @@ void deallocInstance(PyObject* self) {
   if (inst.weakrefs != nullptr) PyObject_ClearWeakRefs(self);
   type->tp_free(self);
   Py_DECREF(type);  // a heap type, which each instance holds
-}
-
-/// The bound class on `type`'s chain of layout bases, or nullptr. Every
-/// bound class of this module derives directly from its pybind11 common
-/// base.
-inline PyTypeObject* boundLayoutOf(PyTypeObject* type) {
-  const auto* base = reinterpret_cast<PyTypeObject*>(py::detail::get_internals().instance_base);
-  for (; type != nullptr; type = type->tp_base) {
-    if (type->tp_base == base) return type;
-  }
-  return nullptr;
 }
 
 /// `tp_call` of this module's pybind11 metaclass: makes an instance as
