@@ -7,6 +7,9 @@ hypothesis.settings.load_profile("default")
 
 
 def pytest_configure(config):
+    config.addinivalue_line(
+        "markers", "pythonmalloc(name): run the case's child interpreter with PYTHONMALLOC=name"
+    )
     # A sanitizer run puts its own build of the modules first on sys.path;
     # make sure the tests exercise that build and not the installed one.
     import os
