@@ -157,6 +157,17 @@ inline PyObject* refuseCommonBase(PyTypeObject* type, PyObject* /*args*/, PyObje
   return nullptr;
 }
 
+/// `tp_dealloc` of this module's pybind11 metaclass: pybind11's own, which
+/// frees a class without releasing the class's reference to its metaclass.
+/// That reference is the class's own when the metaclass derives from this
+/// one, and CPython leaves its release to this slot; without it, every
+/// metaclass derived from this one would live for ever.
+inline void freeClass(PyObject* cls) {
+  PyTypeObject* meta = Py_TYPE(cls);  // a heap type, as is this metaclass
+  py::detail::pybind11_meta_dealloc(cls);
+  Py_DECREF(meta);
+}
+
 /// Gives this module's pybind11 metaclass and common base the slots above.
 /// Both belong to this module alone. The metaclass's `__call__`, which a
 /// derived metaclass reaches through `super()`, wraps the slot it had when
@@ -168,6 +179,7 @@ inline void guardCommonTypes() {
   if (meta->tp_call == makeInstance) return;
   base->tp_new = refuseCommonBase;
   meta->tp_call = makeInstance;
+  meta->tp_dealloc = freeClass;
   PyObject* call = PyDict_GetItemString(meta->tp_dict, "__call__");  // borrowed
   if (call != nullptr && Py_TYPE(call) == &PyWrapperDescr_Type) {
     reinterpret_cast<PyWrapperDescrObject*>(call)->d_wrapped =
