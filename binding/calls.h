@@ -99,8 +99,8 @@ inline bool fit(const py::detail::function_record& rec, const Arguments& argumen
   std::size_t taken = 0;  // keywords
   for (std::size_t i = 0; i < rec.nargs; ++i) {
     const py::detail::argument_record* param = i < rec.args.size() ? &rec.args[i] : nullptr;
-    PyObject* named = param != nullptr && param->name != nullptr ? arguments.keyword(param->name)
-                                                                 : nullptr;
+    PyObject* named =
+        param != nullptr && param->name != nullptr ? arguments.keyword(param->name) : nullptr;
     PyObject* value = nullptr;
     if (i < given) {
       if (named != nullptr) return false;
@@ -215,14 +215,14 @@ inline std::string describeKeyword(PyObject* key) {
   if (!PyUnicode_Check(key)) return describeArgument(key);
   const Py_ssize_t length = PyUnicode_GET_LENGTH(key);
   // An exact `str`, for a subclass too.
-  auto head = py::reinterpret_steal<py::object>(
-      PyUnicode_Substring(key, 0, std::min(length, kShownChars)));
+  auto head =
+      py::reinterpret_steal<py::object>(PyUnicode_Substring(key, 0, std::min(length, kShownChars)));
   bool printable = static_cast<bool>(head);
   for (Py_ssize_t i = 0; printable && i < PyUnicode_GET_LENGTH(head.ptr()); ++i) {
     printable = Py_UNICODE_ISPRINTABLE(PyUnicode_READ_CHAR(head.ptr(), i)) != 0;
   }
-  auto text = printable || !head ? head
-                                 : py::reinterpret_steal<py::object>(PyObject_Repr(head.ptr()));
+  auto text =
+      printable || !head ? head : py::reinterpret_steal<py::object>(PyObject_Repr(head.ptr()));
   Py_ssize_t size = 0;
   const char* utf8 = text ? PyUnicode_AsUTF8AndSize(text.ptr(), &size) : nullptr;
   if (utf8 == nullptr) {
@@ -234,8 +234,7 @@ inline std::string describeKeyword(PyObject* key) {
 
 /// Raises the TypeError of a call that fits none of `rec`'s overloads, as
 /// pybind11 words it: the supported signatures, then the arguments.
-inline PyObject* raiseMismatch(const py::detail::function_record& rec,
-                               const Arguments& arguments) {
+inline PyObject* raiseMismatch(const py::detail::function_record& rec, const Arguments& arguments) {
   std::string msg = std::string(rec.name) + "(): incompatible " +
                     (rec.is_constructor ? "constructor" : "function") +
                     " arguments. The following argument types are supported:\n";
@@ -296,7 +295,8 @@ inline PyObject* finish(py::handle result, const py::detail::function_record& re
 inline PyObject* dispatch(const py::detail::function_record& rec, const Arguments& arguments) {
   PyObject* self = arguments.positionalCount() > 0 ? arguments.positional(0) : nullptr;
   // `__init__` checks its instance first, whatever its other arguments.
-  if (rec.is_constructor) (void)unbuiltStorage(self, reinterpret_cast<PyTypeObject*>(rec.scope.ptr()));
+  if (rec.is_constructor)
+    (void)unbuiltStorage(self, reinterpret_cast<PyTypeObject*>(rec.scope.ptr()));
   const bool overloaded = rec.next != nullptr;
   std::vector<py::detail::function_call> secondPass;
   for (const py::detail::function_record* it = &rec; it != nullptr; it = it->next) {
