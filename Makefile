@@ -27,7 +27,7 @@ SOURCES  := CMakeLists.txt pyproject.toml \
             $(shell find onnx catalogue attrs binding stubs -name '*.cc' -o -name '*.h' -o -name '*.pyi' -o -name CMakeLists.txt)
 
 .PHONY: help demo install test test-native test-python test-types test-consumer test-examples dist test-dist \
-        check-reproducible test-aarch64 \
+        dist-tools check-reproducible test-aarch64 \
         docs bench lint sanitize fuzz clean
 
 help:
@@ -109,15 +109,17 @@ test-examples: $(VENV)/.installed
 test: test-native test-python test-types test-consumer test-examples
 
 # --- portable wheels -----------------------------------------------------
-# `make dist` builds, with the pinned toolchain of requirements-dist.txt in
-# build/dist-tools, from the files git tracks at HEAD: the sdist, and from
+# `make dist` builds from the commit at HEAD alone, never from the working
+# tree: with the toolchain that the commit's requirements-dist.txt pins (in
+# build/dist-tools), from the files git tracks at HEAD, the sdist, and from
 # the sdist a wheel for each of WHEEL_ARCHS, compiled by the Zig toolchain
 # against glibc 2.17 with LLVM's C++ runtime linked in (cmake/zig.cmake),
-# with its bill of materials (tools/sbom.py), repaired to manylinux_2_17 and
-# checked (tests/dist/check_wheels.py). The aarch64 wheel is cross-built.
-# The release is the same, bit for bit, wherever and whenever it is built:
-# every timestamp is SOURCE_DATE_EPOCH, the commit's time unless given, and
-# files are written under umask 022.
+# with its bill of materials (the commit's tools/sbom.py), repaired to
+# manylinux_2_17 and checked (tests/dist/check_wheels.py: one wheel for each
+# architecture). The aarch64 wheel is cross-built. The first failing step of
+# any pass stops the build. The release is the same, bit for bit, wherever
+# and whenever it is built: every timestamp is SOURCE_DATE_EPOCH, the
+# commit's time unless given, and files are written under umask 022.
 
 DIST        := dist
 DIST_TOOLS  := build/dist-tools
@@ -126,31 +128,40 @@ RELEASE     := build/release
 WHEEL_ARCHS := x86_64 aarch64
 ZIG_GLIBC   := 2.17
 SOURCE_DATE_EPOCH ?= $(shell git log -1 --format=%ct)
-VERSION      = $(shell sed -n 's/^version = "\(.*\)"$$/\1/p' pyproject.toml)
 # The zig binary that the ziglang package carries.
 ZIG_BINARY   = $$($(DIST_PY) -c 'import os, ziglang; print(os.path.join(os.path.dirname(ziglang.__file__), "zig"))')
 
-$(DIST_TOOLS)/.installed: requirements-dist.txt tools/find-python310.sh
+# The release toolchain, brought to the pins of the commit at HEAD whatever
+# the working tree's requirements-dist.txt says: pins.txt holds the pins it
+# was installed from, and other pins are installed over them.
+dist-tools:
 	@python=$$(tools/find-python310.sh); \
 	  if [ ! -x $(DIST_PY) ]; then echo "Creating $(DIST_TOOLS) with $$python"; "$$python" -m venv $(DIST_TOOLS); fi
-	$(DIST_PY) -m pip install --quiet -r requirements-dist.txt
-	@touch $@
+	@git show HEAD:requirements-dist.txt > $(DIST_TOOLS)/pins.new
+	@if cmp -s $(DIST_TOOLS)/pins.new $(DIST_TOOLS)/pins.txt; then rm $(DIST_TOOLS)/pins.new; else \
+	  echo "Installing the pins of HEAD's requirements-dist.txt into $(DIST_TOOLS)"; \
+	  $(DIST_PY) -m pip install --quiet -r $(DIST_TOOLS)/pins.new; \
+	  mv $(DIST_TOOLS)/pins.new $(DIST_TOOLS)/pins.txt; fi
 
 # auditwheel offers only the build machine's architecture to --plat, so the
 # aarch64 wheel is repaired to the tag it satisfies, and check_wheels.py
 # then refuses any tag but manylinux_2_17: a newer symbol fails the build
 # either way.
-dist: $(DIST_TOOLS)/.installed
+#
+# Each pass's steps are separate commands, so that under `set -e` the first
+# failure ends the recipe (a failure inside an `a && b` chain would not).
+dist: dist-tools
 	rm -rf $(DIST) $(RELEASE)
 	umask 022 && mkdir -p $(RELEASE)/tracked && git archive HEAD | tar -x -C $(RELEASE)/tracked
 	umask 022 && export SOURCE_DATE_EPOCH=$(SOURCE_DATE_EPOCH) && \
 	  $(DIST_PY) -m build --sdist --no-isolation --outdir $(DIST) $(RELEASE)/tracked
-	umask 022 && tar -xzf $(DIST)/qcaps-$(VERSION).tar.gz -C $(RELEASE)
-	umask 022 && export SOURCE_DATE_EPOCH=$(SOURCE_DATE_EPOCH) && zig=$(ZIG_BINARY) && \
+	umask 022 && mkdir $(RELEASE)/sdist && tar -xzf $(DIST)/*.tar.gz -C $(RELEASE)/sdist
+	umask 022; export SOURCE_DATE_EPOCH=$(SOURCE_DATE_EPOCH); zig=$(ZIG_BINARY); \
+	commit=$$(git rev-parse HEAD); \
 	for arch in $(WHEEL_ARCHS); do \
-	  $(DIST_PY) tools/sbom.py --arch $$arch --commit "$$(git rev-parse HEAD)" \
-	    --epoch $(SOURCE_DATE_EPOCH) --zig "$$zig" $(RELEASE)/sbom-$$arch.cdx.json && \
-	  ( cd $(RELEASE)/qcaps-$(VERSION) && \
+	  $(DIST_PY) $(RELEASE)/tracked/tools/sbom.py --arch $$arch --commit $$commit \
+	    --epoch $(SOURCE_DATE_EPOCH) --zig "$$zig" $(RELEASE)/sbom-$$arch.cdx.json; \
+	  ( cd $(RELEASE)/sdist/*/; \
 	    QCAPS_ZIG="$$zig" QCAPS_ZIG_TARGET=$$arch-linux-gnu.$(ZIG_GLIBC) \
 	    _PYTHON_HOST_PLATFORM=linux-$$arch SETUPTOOLS_EXT_SUFFIX=.cpython-310-$$arch-linux-gnu.so \
 	    $(abspath $(DIST_PY)) -m pip wheel --quiet --no-build-isolation --no-deps \
@@ -158,29 +169,38 @@ dist: $(DIST_TOOLS)/.installed
 	      --config-settings=build-dir=build/zig-$$arch \
 	      --config-settings=cmake.define.CMAKE_TOOLCHAIN_FILE=cmake/zig.cmake \
 	      --config-settings=cmake.define.QCAPS_SBOM=$(abspath $(RELEASE))/sbom-$$arch.cdx.json \
-	      --config-settings=cmake.define.QCAPS_WARNINGS_AS_ERRORS=$(WERROR) . ) && \
-	  if [ $$arch = "$$(uname -m)" ]; then plat=manylinux_2_17_$$arch; else plat=auto; fi && \
+	      --config-settings=cmake.define.QCAPS_WARNINGS_AS_ERRORS=$(WERROR) . ); \
+	  if [ $$arch = "$$(uname -m)" ]; then plat=manylinux_2_17_$$arch; else plat=auto; fi; \
 	  PATH="$(abspath $(DIST_TOOLS))/bin:$$PATH" auditwheel repair --plat $$plat \
 	    --wheel-dir $(DIST) $(RELEASE)/wheels/$$arch/*.whl 2>&1 | { grep -v '^INFO:' || true; }; \
 	done
-	$(DIST_PY) tests/dist/check_wheels.py $(DIST)/*.whl
+	$(DIST_PY) tests/dist/check_wheels.py $(addprefix --arch ,$(WHEEL_ARCHS)) $(DIST)/*.whl
 
 # The release built again in a second clone that differs in everything that
 # must not matter: a longer path, umask 002, a Zig cache of its own,
 # SOURCE_DATE_EPOCH given rather than taken from the commit, a later time,
-# and untracked files lying in its tree. Every file must equal the one that
-# `make dist` left in dist/; on a difference the members that differ are
-# shown (tools/compare_releases.py).
+# untracked files lying in its tree, and uncommitted edits to what the
+# release is made from (the version, the toolchain's pins, the bill of
+# materials' writer, the catalogue's data), each of which would change or
+# break the release if the working tree were read. The clone uses this
+# checkout's release toolchain, which is what the commit pins. Every file
+# must equal the one that `make dist` left in dist/; on a difference the
+# members that differ are shown (tools/compare_releases.py).
 REBUILD := build/rebuild/a-second-clone-at-a-longer-path-to-prove-paths-do-not-matter
 
-check-reproducible: $(DIST_TOOLS)/.installed
+check-reproducible: dist-tools
 	@test -n "$$(ls $(DIST)/*.whl 2>/dev/null)" || { echo "no release in $(DIST)/: run make dist first"; exit 1; }
 	rm -rf build/rebuild
 	git clone --quiet --no-local --no-checkout . $(REBUILD)
 	cd $(REBUILD) && git checkout --quiet "$$(git -C $(CURDIR) rev-parse HEAD)"
 	echo "stray notes" > $(REBUILD)/NOTES.txt && cp $(REBUILD)/LICENSE $(REBUILD)/catalogue/python/stray.so
+	cd $(REBUILD) && sed -i 's/^version = ".*"$$/version = "9.9.9"/' pyproject.toml && \
+	  echo "ziglang==0.0.0" >> requirements-dist.txt && \
+	  echo 'raise SystemExit("the working tree'"'"'s sbom.py ran")' >> tools/sbom.py && \
+	  echo "{}" > docs/catalogue.json && ! git diff --quiet
 	cd $(REBUILD) && umask 002 && ZIG_GLOBAL_CACHE_DIR=$(abspath build/rebuild)/zig-cache \
-	  SOURCE_DATE_EPOCH=$(SOURCE_DATE_EPOCH) $(MAKE) --no-print-directory dist > ../rebuild.log 2>&1 \
+	  SOURCE_DATE_EPOCH=$(SOURCE_DATE_EPOCH) $(MAKE) --no-print-directory dist \
+	    DIST_TOOLS=$(abspath $(DIST_TOOLS)) > ../rebuild.log 2>&1 \
 	  || { tail -40 ../rebuild.log; exit 1; }
 	$(DIST_PY) tools/compare_releases.py $(DIST) $(REBUILD)/$(DIST)
 
@@ -199,9 +219,10 @@ test-dist: dist test-aarch64
 	  $(abspath $(DIST_VENV))/bin/python -m pytest -p no:cacheprovider $(abspath tests/python)
 	cd / && $(abspath $(DIST_VENV))/bin/python -m mypy.stubtest qcaps qattrs
 	tools/arm64-python.sh build/aarch64/python
-	$(DIST_PY) tests/dist/check_wheels.py --arm64-python $(abspath build/aarch64/python) $(DIST)/*.whl
+	$(DIST_PY) tests/dist/check_wheels.py $(addprefix --arch ,$(WHEEL_ARCHS)) \
+	  --arm64-python $(abspath build/aarch64/python) $(DIST)/*.whl
 	cd "$$(mktemp -d)" && "$$($(abspath tools/find-python310.sh))" -m pip wheel --quiet --no-deps \
-	  $(abspath $(DIST))/qcaps-$(VERSION).tar.gz && echo "the sdist builds with the system compiler"
+	  "$$(ls $(abspath $(DIST))/*.tar.gz)" && echo "the sdist builds with the system compiler"
 
 # The native suites cross-built for aarch64 with the wheels' toolchain, and
 # run under qemu-user with Debian's arm64 C library; GoogleTest is built for
@@ -210,7 +231,7 @@ AARCH64_ENV = QCAPS_ZIG=$(ZIG_BINARY) QCAPS_ZIG_TARGET=aarch64-linux-gnu.$(ZIG_G
 AARCH64_CMAKE = $(DIST_TOOLS)/bin/cmake -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(DIST_TOOLS))/bin/ninja \
                 -DCMAKE_TOOLCHAIN_FILE=$(abspath cmake/zig.cmake)
 
-test-aarch64: $(DIST_TOOLS)/.installed
+test-aarch64: dist-tools
 	tools/ensure-debian-package.sh libgtest-dev /usr/src/googletest/CMakeLists.txt
 	tools/ensure-debian-package.sh qemu-user /usr/bin/qemu-aarch64
 	tools/ensure-debian-package.sh libc6-arm64-cross /usr/aarch64-linux-gnu/lib/ld-linux-aarch64.so.1
