@@ -23,13 +23,13 @@ CONFIGURE   = $(VENV)/bin/cmake -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/
 WITH_PYTHON = -DQCAPS_BUILD_PYTHON=ON -DPython_EXECUTABLE=$(abspath $(VPY)) \
               -Dpybind11_DIR="$$($(VPY) -m pybind11 --cmakedir)"
 
-# Everything the installed package is made from: sources, stubs, the CMake
-# files, the catalogue's data, and the README and changelog that make the
-# long description.
+# Everything the installed package is made from: sources, stubs, the
+# companion package, the CMake files, the catalogue's data, and the README
+# and changelog that make the long description.
 SOURCES  := CMakeLists.txt pyproject.toml README.md CHANGELOG.md LICENSE $(wildcard LICENSES/*) \
             $(wildcard cmake/* docs/catalogue*.json) \
-            $(shell find onnx catalogue attrs binding stubs -name '*.cc' -o -name '*.h' -o -name '*.pyi' \
-                      -o -name CMakeLists.txt)
+            $(shell find onnx catalogue attrs binding stubs python -name '*.cc' -o -name '*.h' -o -name '*.pyi' \
+                      -o -name '*.py' -o -name py.typed -o -name CMakeLists.txt)
 
 .PHONY: help demo install test test-native test-python test-types test-consumer test-examples dist test-dist \
         dist-tools check-reproducible test-aarch64 \
@@ -92,11 +92,11 @@ test-native: $(NATIVE)/CMakeCache.txt
 test-python: $(VENV)/.installed
 	$(VPY) -m pytest
 
-# The installed stubs against the runtime modules, and the examples under
-# mypy's strictest settings.
+# The installed stubs against the runtime modules, and the examples and the
+# companion package under mypy's strictest settings.
 test-types: $(VENV)/.installed
 	cd / && $(abspath $(VPY)) -m mypy.stubtest qcaps qattrs
-	$(VPY) -m mypy --strict --cache-dir build/mypy examples/
+	$(VPY) -m mypy --strict --cache-dir build/mypy examples/ python/
 
 # A native project outside the build tree, configured against an installed
 # tree of the libraries and their CMake packages. The installed headers must
@@ -110,11 +110,12 @@ test-consumer: test-native
 	$(VENV)/bin/cmake --build build/consumer
 	build/consumer/consumer
 
-# The examples against the installed package, from outside the tree: a
-# known target and names pass, a misspelt target fails.
+# The README's commands against the installed package, from outside the
+# tree: the installed qcaps-check passes known names and fails on a
+# misspelt target and names, and the demo runs.
 test-examples: $(VENV)/.installed
-	cd / && $(abspath $(VPY)) $(abspath examples/check_names.py) corvel Conv Relu Softmax GridSample
-	cd / && ! $(abspath $(VPY)) $(abspath examples/check_names.py) corvell Conv > /dev/null
+	cd / && $(abspath $(VENV))/bin/qcaps-check corvel Conv Relu Softmax GridSample int8 int8-int8-? > /dev/null
+	cd / && ! $(abspath $(VENV))/bin/qcaps-check corvell conv i8 > /dev/null
 	cd / && $(abspath $(VPY)) $(abspath examples/demo.py) m55 > /dev/null
 
 test: test-native test-python test-types test-consumer test-examples
@@ -216,7 +217,9 @@ check-reproducible: dist-tools
 	$(DIST_PY) tools/compare_releases.py $(DIST) $(REBUILD)/$(DIST)
 
 # The x86_64 wheel with its test extra in a fresh environment, tested from a
-# directory outside the source tree; the aarch64 build checked under
+# directory outside the source tree; its qcaps-check run from outside the
+# tree, from that environment and from a `pip install --user` (under a user
+# base of its own) into the interpreter itself; the aarch64 build checked under
 # qemu-user (test-aarch64); the wheels' own checks, with the aarch64 modules
 # loaded by Debian's arm64 interpreter; and a wheel built from the sdist in
 # an empty directory with the system's compiler, as pip does elsewhere.
@@ -229,6 +232,14 @@ test-dist: dist test-aarch64
 	cd "$$(mktemp -d)" && QCAPS_EXPECT_MODULES_IN=$(abspath $(DIST_VENV)) \
 	  $(abspath $(DIST_VENV))/bin/python -m pytest -p no:cacheprovider $(abspath tests/python)
 	cd / && $(abspath $(DIST_VENV))/bin/python -m mypy.stubtest qcaps qattrs
+	cd / && $(abspath $(DIST_VENV))/bin/qcaps-check corvel Conv int8 int8-int8-? > /dev/null
+	rm -rf build/user-base
+	PYTHONUSERBASE=$(abspath build/user-base) "$$(tools/find-python310.sh)" -m pip install --quiet \
+	  --user --no-deps "$$(ls $(DIST)/*manylinux_2_17_x86_64.whl)"
+	cd / && PYTHONUSERBASE=$(abspath build/user-base) $(abspath build/user-base)/bin/qcaps-check \
+	  corvel Conv int8 int8-int8-? > /dev/null
+	cd / && ! PYTHONUSERBASE=$(abspath build/user-base) $(abspath build/user-base)/bin/qcaps-check \
+	  corvell conv i8 > /dev/null
 	tools/arm64-python.sh build/aarch64/python
 	$(DIST_PY) tests/dist/check_wheels.py $(addprefix --arch ,$(WHEEL_ARCHS)) \
 	  --arm64-python $(abspath build/aarch64/python) $(DIST)/*.whl
@@ -312,8 +323,9 @@ lint: $(VENV)/.tools
 # ASan+UBSan: every native test, the allocation-failure sweeps (with their
 # counts), then the whole pytest suite against modules built with the same
 # sanitizers; the C++ runtime is preloaded beside ASan's, which otherwise
-# finds no C++ runtime to intercept exceptions in. TSan: the concurrency
-# suites.
+# finds no C++ runtime to intercept exceptions in; the companion package
+# is put together with its data as the wheel installs it. TSan: the
+# concurrency suites.
 
 ASAN_FLAGS := -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer
 TSAN_FLAGS := -fsanitize=thread -fno-omit-frame-pointer
@@ -329,9 +341,10 @@ sanitize: $(VENV)/.tools
 	$(SAN_ENV) $(CTEST) --test-dir build/asan --output-on-failure
 	$(SAN_ENV) build/asan/tests/native/alloc_failure_first_calls_test | grep -E 'alloc points|PASSED'
 	$(SAN_ENV) build/asan/tests/native/alloc_failure_test | grep -E 'alloc points|PASSED'
+	rm -rf build/asan/python && mkdir -p build/asan/python && cp -r python/qcaps_catalogue build/asan/python/
+	cp docs/catalogue.json docs/catalogue.schema.json build/asan/python/qcaps_catalogue/
 	$(SAN_ENV) LD_PRELOAD="$$(gcc -print-file-name=libasan.so) $$(gcc -print-file-name=libstdc++.so)" \
-	  PYTHONPATH=$(abspath build/asan/catalogue/python):$(abspath build/asan/attrs) \
-	  QCAPS_CATALOGUE_DIR=$(abspath docs) \
+	  PYTHONPATH=$(abspath build/asan/catalogue/python):$(abspath build/asan/attrs):$(abspath build/asan/python) \
 	  QCAPS_EXPECT_MODULES_IN=$(abspath build/asan) $(VPY) -m pytest -p no:cacheprovider
 	$(CONFIGURE) -S . -B build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DQCAPS_WARNINGS_AS_ERRORS=$(WERROR) -DCMAKE_CXX_FLAGS="$(TSAN_FLAGS)"
