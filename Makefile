@@ -23,11 +23,16 @@ CONFIGURE   = $(VENV)/bin/cmake -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/
 WITH_PYTHON = -DQCAPS_BUILD_PYTHON=ON -DPython_EXECUTABLE=$(abspath $(VPY)) \
               -Dpybind11_DIR="$$($(VPY) -m pybind11 --cmakedir)"
 
-SOURCES  := CMakeLists.txt pyproject.toml \
-            $(shell find onnx catalogue attrs binding stubs -name '*.cc' -o -name '*.h' -o -name '*.pyi' -o -name CMakeLists.txt)
+# Everything the installed package is made from: sources, stubs, the
+# companion package, the CMake files, the catalogue's data, and the README
+# and changelog that make the long description.
+SOURCES  := CMakeLists.txt pyproject.toml README.md CHANGELOG.md LICENSE $(wildcard LICENSES/*) \
+            $(wildcard cmake/* docs/catalogue*.json) \
+            $(shell find onnx catalogue attrs binding stubs python -name '*.cc' -o -name '*.h' -o -name '*.pyi' \
+                      -o -name '*.py' -o -name py.typed -o -name CMakeLists.txt)
 
 .PHONY: help demo install test test-native test-python test-types test-consumer test-examples dist test-dist \
-        check-reproducible test-aarch64 \
+        dist-tools check-reproducible test-aarch64 \
         docs bench lint sanitize fuzz clean
 
 help:
@@ -68,24 +73,30 @@ install: $(VENV)/.installed
 demo: $(VENV)/.installed
 	$(VPY) examples/demo.py $(TARGET)
 
-# Native build of the libraries and their GoogleTest suites.
+# Native build of the libraries and their GoogleTest suites. The suite of
+# the binding guard embeds an interpreter; no suite loads the extension
+# modules, so this build leaves them out.
 $(NATIVE)/CMakeCache.txt: $(VENV)/.tools
 	tools/ensure-debian-package.sh libgtest-dev /usr/include/gtest/gtest.h
-	$(CONFIGURE) -S . -B $(NATIVE) $(WITH_PYTHON) \
+	$(CONFIGURE) -S . -B $(NATIVE) $(WITH_PYTHON) -DQCAPS_BUILD_MODULES=OFF \
 	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQCAPS_WARNINGS_AS_ERRORS=$(WERROR)
+
+# ctest fails when it finds no tests, so that a build that lost its suites
+# cannot pass.
+CTEST := $(VENV)/bin/ctest --no-tests=error
 
 test-native: $(NATIVE)/CMakeCache.txt
 	$(VENV)/bin/cmake --build $(NATIVE)
-	$(VENV)/bin/ctest --test-dir $(NATIVE) --output-on-failure
+	$(CTEST) --test-dir $(NATIVE) --output-on-failure
 
 test-python: $(VENV)/.installed
 	$(VPY) -m pytest
 
-# The installed stubs against the runtime modules, and the examples under
-# mypy's strictest settings.
+# The installed stubs against the runtime modules, and the examples and the
+# companion package under mypy's strictest settings.
 test-types: $(VENV)/.installed
 	cd / && $(abspath $(VPY)) -m mypy.stubtest qcaps qattrs
-	$(VPY) -m mypy --strict --cache-dir build/mypy examples/
+	$(VPY) -m mypy --strict --cache-dir build/mypy examples/ python/
 
 # A native project outside the build tree, configured against an installed
 # tree of the libraries and their CMake packages. The installed headers must
@@ -99,25 +110,28 @@ test-consumer: test-native
 	$(VENV)/bin/cmake --build build/consumer
 	build/consumer/consumer
 
-# The examples against the installed package, from outside the tree: a
-# known target and names pass, a misspelt target fails.
+# The README's commands against the installed package, from outside the
+# tree: the installed qcaps-check passes known names and fails on a
+# misspelt target and names, and the demo runs.
 test-examples: $(VENV)/.installed
-	cd / && $(abspath $(VPY)) $(abspath examples/check_names.py) corvel Conv Relu Softmax GridSample
-	cd / && ! $(abspath $(VPY)) $(abspath examples/check_names.py) corvell Conv > /dev/null
+	cd / && $(abspath $(VENV))/bin/qcaps-check corvel Conv Relu Softmax GridSample int8 int8-int8-? > /dev/null
+	cd / && ! $(abspath $(VENV))/bin/qcaps-check corvell conv i8 > /dev/null
 	cd / && $(abspath $(VPY)) $(abspath examples/demo.py) m55 > /dev/null
 
 test: test-native test-python test-types test-consumer test-examples
 
 # --- portable wheels -----------------------------------------------------
-# `make dist` builds, with the pinned toolchain of requirements-dist.txt in
-# build/dist-tools, from the files git tracks at HEAD: the sdist, and from
+# `make dist` builds from the commit at HEAD alone, never from the working
+# tree: with the toolchain that the commit's requirements-dist.txt pins (in
+# build/dist-tools), from the files git tracks at HEAD, the sdist, and from
 # the sdist a wheel for each of WHEEL_ARCHS, compiled by the Zig toolchain
 # against glibc 2.17 with LLVM's C++ runtime linked in (cmake/zig.cmake),
-# with its bill of materials (tools/sbom.py), repaired to manylinux_2_17 and
-# checked (tests/dist/check_wheels.py). The aarch64 wheel is cross-built.
-# The release is the same, bit for bit, wherever and whenever it is built:
-# every timestamp is SOURCE_DATE_EPOCH, the commit's time unless given, and
-# files are written under umask 022.
+# with its bill of materials (the commit's tools/sbom.py), repaired to
+# manylinux_2_17 and checked (tests/dist/check_wheels.py: one wheel for each
+# architecture). The aarch64 wheel is cross-built. The first failing step of
+# any pass stops the build. The release is the same, bit for bit, wherever
+# and whenever it is built: every timestamp is SOURCE_DATE_EPOCH, the
+# commit's time unless given, and files are written under umask 022.
 
 DIST        := dist
 DIST_TOOLS  := build/dist-tools
@@ -126,31 +140,40 @@ RELEASE     := build/release
 WHEEL_ARCHS := x86_64 aarch64
 ZIG_GLIBC   := 2.17
 SOURCE_DATE_EPOCH ?= $(shell git log -1 --format=%ct)
-VERSION      = $(shell sed -n 's/^version = "\(.*\)"$$/\1/p' pyproject.toml)
 # The zig binary that the ziglang package carries.
 ZIG_BINARY   = $$($(DIST_PY) -c 'import os, ziglang; print(os.path.join(os.path.dirname(ziglang.__file__), "zig"))')
 
-$(DIST_TOOLS)/.installed: requirements-dist.txt tools/find-python310.sh
+# The release toolchain, brought to the pins of the commit at HEAD whatever
+# the working tree's requirements-dist.txt says: pins.txt holds the pins it
+# was installed from, and other pins are installed over them.
+dist-tools:
 	@python=$$(tools/find-python310.sh); \
 	  if [ ! -x $(DIST_PY) ]; then echo "Creating $(DIST_TOOLS) with $$python"; "$$python" -m venv $(DIST_TOOLS); fi
-	$(DIST_PY) -m pip install --quiet -r requirements-dist.txt
-	@touch $@
+	@git show HEAD:requirements-dist.txt > $(DIST_TOOLS)/pins.new
+	@if cmp -s $(DIST_TOOLS)/pins.new $(DIST_TOOLS)/pins.txt; then rm $(DIST_TOOLS)/pins.new; else \
+	  echo "Installing the pins of HEAD's requirements-dist.txt into $(DIST_TOOLS)"; \
+	  $(DIST_PY) -m pip install --quiet -r $(DIST_TOOLS)/pins.new; \
+	  mv $(DIST_TOOLS)/pins.new $(DIST_TOOLS)/pins.txt; fi
 
 # auditwheel offers only the build machine's architecture to --plat, so the
 # aarch64 wheel is repaired to the tag it satisfies, and check_wheels.py
 # then refuses any tag but manylinux_2_17: a newer symbol fails the build
 # either way.
-dist: $(DIST_TOOLS)/.installed
+#
+# Each pass's steps are separate commands, so that under `set -e` the first
+# failure ends the recipe (a failure inside an `a && b` chain would not).
+dist: dist-tools
 	rm -rf $(DIST) $(RELEASE)
 	umask 022 && mkdir -p $(RELEASE)/tracked && git archive HEAD | tar -x -C $(RELEASE)/tracked
 	umask 022 && export SOURCE_DATE_EPOCH=$(SOURCE_DATE_EPOCH) && \
 	  $(DIST_PY) -m build --sdist --no-isolation --outdir $(DIST) $(RELEASE)/tracked
-	umask 022 && tar -xzf $(DIST)/qcaps-$(VERSION).tar.gz -C $(RELEASE)
-	umask 022 && export SOURCE_DATE_EPOCH=$(SOURCE_DATE_EPOCH) && zig=$(ZIG_BINARY) && \
+	umask 022 && mkdir $(RELEASE)/sdist && tar -xzf $(DIST)/*.tar.gz -C $(RELEASE)/sdist
+	umask 022; export SOURCE_DATE_EPOCH=$(SOURCE_DATE_EPOCH); zig=$(ZIG_BINARY); \
+	commit=$$(git rev-parse HEAD); \
 	for arch in $(WHEEL_ARCHS); do \
-	  $(DIST_PY) tools/sbom.py --arch $$arch --commit "$$(git rev-parse HEAD)" \
-	    --epoch $(SOURCE_DATE_EPOCH) --zig "$$zig" $(RELEASE)/sbom-$$arch.cdx.json && \
-	  ( cd $(RELEASE)/qcaps-$(VERSION) && \
+	  $(DIST_PY) $(RELEASE)/tracked/tools/sbom.py --arch $$arch --commit $$commit \
+	    --epoch $(SOURCE_DATE_EPOCH) --zig "$$zig" $(RELEASE)/sbom-$$arch.cdx.json; \
+	  ( cd $(RELEASE)/sdist/*/; \
 	    QCAPS_ZIG="$$zig" QCAPS_ZIG_TARGET=$$arch-linux-gnu.$(ZIG_GLIBC) \
 	    _PYTHON_HOST_PLATFORM=linux-$$arch SETUPTOOLS_EXT_SUFFIX=.cpython-310-$$arch-linux-gnu.so \
 	    $(abspath $(DIST_PY)) -m pip wheel --quiet --no-build-isolation --no-deps \
@@ -158,34 +181,45 @@ dist: $(DIST_TOOLS)/.installed
 	      --config-settings=build-dir=build/zig-$$arch \
 	      --config-settings=cmake.define.CMAKE_TOOLCHAIN_FILE=cmake/zig.cmake \
 	      --config-settings=cmake.define.QCAPS_SBOM=$(abspath $(RELEASE))/sbom-$$arch.cdx.json \
-	      --config-settings=cmake.define.QCAPS_WARNINGS_AS_ERRORS=$(WERROR) . ) && \
-	  if [ $$arch = "$$(uname -m)" ]; then plat=manylinux_2_17_$$arch; else plat=auto; fi && \
+	      --config-settings=cmake.define.QCAPS_WARNINGS_AS_ERRORS=$(WERROR) . ); \
+	  if [ $$arch = "$$(uname -m)" ]; then plat=manylinux_2_17_$$arch; else plat=auto; fi; \
 	  PATH="$(abspath $(DIST_TOOLS))/bin:$$PATH" auditwheel repair --plat $$plat \
 	    --wheel-dir $(DIST) $(RELEASE)/wheels/$$arch/*.whl 2>&1 | { grep -v '^INFO:' || true; }; \
 	done
-	$(DIST_PY) tests/dist/check_wheels.py $(DIST)/*.whl
+	$(DIST_PY) tests/dist/check_wheels.py $(addprefix --arch ,$(WHEEL_ARCHS)) $(DIST)/*.whl
 
 # The release built again in a second clone that differs in everything that
 # must not matter: a longer path, umask 002, a Zig cache of its own,
 # SOURCE_DATE_EPOCH given rather than taken from the commit, a later time,
-# and untracked files lying in its tree. Every file must equal the one that
-# `make dist` left in dist/; on a difference the members that differ are
-# shown (tools/compare_releases.py).
+# untracked files lying in its tree, and uncommitted edits to what the
+# release is made from (the version, the toolchain's pins, the bill of
+# materials' writer, the catalogue's data), each of which would change or
+# break the release if the working tree were read. The clone uses this
+# checkout's release toolchain, which is what the commit pins. Every file
+# must equal the one that `make dist` left in dist/; on a difference the
+# members that differ are shown (tools/compare_releases.py).
 REBUILD := build/rebuild/a-second-clone-at-a-longer-path-to-prove-paths-do-not-matter
 
-check-reproducible: $(DIST_TOOLS)/.installed
+check-reproducible: dist-tools
 	@test -n "$$(ls $(DIST)/*.whl 2>/dev/null)" || { echo "no release in $(DIST)/: run make dist first"; exit 1; }
 	rm -rf build/rebuild
 	git clone --quiet --no-local --no-checkout . $(REBUILD)
 	cd $(REBUILD) && git checkout --quiet "$$(git -C $(CURDIR) rev-parse HEAD)"
 	echo "stray notes" > $(REBUILD)/NOTES.txt && cp $(REBUILD)/LICENSE $(REBUILD)/catalogue/python/stray.so
+	cd $(REBUILD) && sed -i 's/^version = ".*"$$/version = "9.9.9"/' pyproject.toml && \
+	  echo "ziglang==0.0.0" >> requirements-dist.txt && \
+	  echo 'raise SystemExit("the working tree'"'"'s sbom.py ran")' >> tools/sbom.py && \
+	  echo "{}" > docs/catalogue.json && ! git diff --quiet
 	cd $(REBUILD) && umask 002 && ZIG_GLOBAL_CACHE_DIR=$(abspath build/rebuild)/zig-cache \
-	  SOURCE_DATE_EPOCH=$(SOURCE_DATE_EPOCH) $(MAKE) --no-print-directory dist > ../rebuild.log 2>&1 \
+	  SOURCE_DATE_EPOCH=$(SOURCE_DATE_EPOCH) $(MAKE) --no-print-directory dist \
+	    DIST_TOOLS=$(abspath $(DIST_TOOLS)) > ../rebuild.log 2>&1 \
 	  || { tail -40 ../rebuild.log; exit 1; }
 	$(DIST_PY) tools/compare_releases.py $(DIST) $(REBUILD)/$(DIST)
 
 # The x86_64 wheel with its test extra in a fresh environment, tested from a
-# directory outside the source tree; the aarch64 build checked under
+# directory outside the source tree; its qcaps-check run from outside the
+# tree, from that environment and from a `pip install --user` (under a user
+# base of its own) into the interpreter itself; the aarch64 build checked under
 # qemu-user (test-aarch64); the wheels' own checks, with the aarch64 modules
 # loaded by Debian's arm64 interpreter; and a wheel built from the sdist in
 # an empty directory with the system's compiler, as pip does elsewhere.
@@ -198,10 +232,19 @@ test-dist: dist test-aarch64
 	cd "$$(mktemp -d)" && QCAPS_EXPECT_MODULES_IN=$(abspath $(DIST_VENV)) \
 	  $(abspath $(DIST_VENV))/bin/python -m pytest -p no:cacheprovider $(abspath tests/python)
 	cd / && $(abspath $(DIST_VENV))/bin/python -m mypy.stubtest qcaps qattrs
+	cd / && $(abspath $(DIST_VENV))/bin/qcaps-check corvel Conv int8 int8-int8-? > /dev/null
+	rm -rf build/user-base
+	PYTHONUSERBASE=$(abspath build/user-base) "$$(tools/find-python310.sh)" -m pip install --quiet \
+	  --user --no-deps "$$(ls $(DIST)/*manylinux_2_17_x86_64.whl)"
+	cd / && PYTHONUSERBASE=$(abspath build/user-base) $(abspath build/user-base)/bin/qcaps-check \
+	  corvel Conv int8 int8-int8-? > /dev/null
+	cd / && ! PYTHONUSERBASE=$(abspath build/user-base) $(abspath build/user-base)/bin/qcaps-check \
+	  corvell conv i8 > /dev/null
 	tools/arm64-python.sh build/aarch64/python
-	$(DIST_PY) tests/dist/check_wheels.py --arm64-python $(abspath build/aarch64/python) $(DIST)/*.whl
+	$(DIST_PY) tests/dist/check_wheels.py $(addprefix --arch ,$(WHEEL_ARCHS)) \
+	  --arm64-python $(abspath build/aarch64/python) $(DIST)/*.whl
 	cd "$$(mktemp -d)" && "$$($(abspath tools/find-python310.sh))" -m pip wheel --quiet --no-deps \
-	  $(abspath $(DIST))/qcaps-$(VERSION).tar.gz && echo "the sdist builds with the system compiler"
+	  "$$(ls $(abspath $(DIST))/*.tar.gz)" && echo "the sdist builds with the system compiler"
 
 # The native suites cross-built for aarch64 with the wheels' toolchain, and
 # run under qemu-user with Debian's arm64 C library; GoogleTest is built for
@@ -210,7 +253,7 @@ AARCH64_ENV = QCAPS_ZIG=$(ZIG_BINARY) QCAPS_ZIG_TARGET=aarch64-linux-gnu.$(ZIG_G
 AARCH64_CMAKE = $(DIST_TOOLS)/bin/cmake -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(DIST_TOOLS))/bin/ninja \
                 -DCMAKE_TOOLCHAIN_FILE=$(abspath cmake/zig.cmake)
 
-test-aarch64: $(DIST_TOOLS)/.installed
+test-aarch64: dist-tools
 	tools/ensure-debian-package.sh libgtest-dev /usr/src/googletest/CMakeLists.txt
 	tools/ensure-debian-package.sh qemu-user /usr/bin/qemu-aarch64
 	tools/ensure-debian-package.sh libc6-arm64-cross /usr/aarch64-linux-gnu/lib/ld-linux-aarch64.so.1
@@ -221,7 +264,7 @@ test-aarch64: $(DIST_TOOLS)/.installed
 	  -DQCAPS_WARNINGS_AS_ERRORS=$(WERROR) -DCMAKE_PREFIX_PATH=$(abspath build/aarch64/gtest-install) \
 	  "-DCMAKE_CROSSCOMPILING_EMULATOR=qemu-aarch64;-L;/usr/aarch64-linux-gnu" >/dev/null
 	$(AARCH64_ENV) $(DIST_TOOLS)/bin/cmake --build build/aarch64/native
-	$(DIST_TOOLS)/bin/ctest --test-dir build/aarch64/native --output-on-failure -j2
+	$(DIST_TOOLS)/bin/ctest --no-tests=error --test-dir build/aarch64/native --output-on-failure -j2
 
 # The support matrix and the catalogue's data under docs/, and the README's
 # tables of targets, generated from the catalogue's tables.
@@ -280,8 +323,9 @@ lint: $(VENV)/.tools
 # ASan+UBSan: every native test, the allocation-failure sweeps (with their
 # counts), then the whole pytest suite against modules built with the same
 # sanitizers; the C++ runtime is preloaded beside ASan's, which otherwise
-# finds no C++ runtime to intercept exceptions in. TSan: the concurrency
-# suites.
+# finds no C++ runtime to intercept exceptions in; the companion package
+# is put together with its data as the wheel installs it. TSan: the
+# concurrency suites.
 
 ASAN_FLAGS := -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer
 TSAN_FLAGS := -fsanitize=thread -fno-omit-frame-pointer
@@ -294,12 +338,13 @@ sanitize: $(VENV)/.tools
 	$(CONFIGURE) -S . -B build/asan -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DQCAPS_WARNINGS_AS_ERRORS=$(WERROR) -DCMAKE_CXX_FLAGS="$(ASAN_FLAGS)" $(WITH_PYTHON)
 	$(VENV)/bin/cmake --build build/asan
-	$(SAN_ENV) $(VENV)/bin/ctest --test-dir build/asan --output-on-failure
+	$(SAN_ENV) $(CTEST) --test-dir build/asan --output-on-failure
 	$(SAN_ENV) build/asan/tests/native/alloc_failure_first_calls_test | grep -E 'alloc points|PASSED'
 	$(SAN_ENV) build/asan/tests/native/alloc_failure_test | grep -E 'alloc points|PASSED'
+	rm -rf build/asan/python && mkdir -p build/asan/python && cp -r python/qcaps_catalogue build/asan/python/
+	cp docs/catalogue.json docs/catalogue.schema.json build/asan/python/qcaps_catalogue/
 	$(SAN_ENV) LD_PRELOAD="$$(gcc -print-file-name=libasan.so) $$(gcc -print-file-name=libstdc++.so)" \
-	  PYTHONPATH=$(abspath build/asan/catalogue/python):$(abspath build/asan/attrs) \
-	  QCAPS_CATALOGUE_DIR=$(abspath docs) \
+	  PYTHONPATH=$(abspath build/asan/catalogue/python):$(abspath build/asan/attrs):$(abspath build/asan/python) \
 	  QCAPS_EXPECT_MODULES_IN=$(abspath build/asan) $(VPY) -m pytest -p no:cacheprovider
 	$(CONFIGURE) -S . -B build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DQCAPS_WARNINGS_AS_ERRORS=$(WERROR) -DCMAKE_CXX_FLAGS="$(TSAN_FLAGS)"

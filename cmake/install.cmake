@@ -1,6 +1,8 @@
 include(CMakePackageConfigHelpers)
 
 set(QCAPS_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake)
+# Where the catalogue's data goes; the qcaps package names the file.
+set(QCAPS_DATA_DIR ${CMAKE_INSTALL_DATADIR}/qcaps)
 
 # Each package's headers live under a directory of its own name, so that a
 # shared prefix such as /usr/local gains only include/qcaps and include/qattrs.
@@ -25,7 +27,8 @@ foreach(package qcaps qattrs)
   install(EXPORT ${package}Targets NAMESPACE ${package}::
           DESTINATION ${QCAPS_CMAKE_DIR}/${package})
   configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/${package}Config.cmake.in
-    ${PROJECT_BINARY_DIR}/${package}Config.cmake INSTALL_DESTINATION ${QCAPS_CMAKE_DIR}/${package})
+    ${PROJECT_BINARY_DIR}/${package}Config.cmake INSTALL_DESTINATION ${QCAPS_CMAKE_DIR}/${package}
+    PATH_VARS QCAPS_DATA_DIR)
   write_basic_package_version_file(${PROJECT_BINARY_DIR}/${package}ConfigVersion.cmake
     VERSION ${PROJECT_VERSION} COMPATIBILITY SameMinorVersion)
   install(FILES ${PROJECT_BINARY_DIR}/${package}Config.cmake
@@ -34,4 +37,4 @@ foreach(package qcaps qattrs)
 endforeach()
 
 # The catalogue as data, for checking names without Python.
-install(FILES ${QCAPS_CATALOGUE_DATA} DESTINATION ${CMAKE_INSTALL_DATADIR}/qcaps)
+install(FILES ${QCAPS_CATALOGUE_DATA} DESTINATION ${QCAPS_DATA_DIR})

@@ -2,15 +2,15 @@
 
     python examples/demo.py [TARGET]
 
-TARGET is one of the targets in the installed catalogue data (tamsin,
-tamsin2, corvel, corvel-e, pelor, m55; default corvel).
+TARGET is one of the targets that the installed catalogue's data lists
+(tamsin, tamsin2, corvel, corvel-e, pelor, m55; default corvel).
 """
 
 import sys
 
-import catalogue_file
 import qattrs
 import qcaps
+import qcaps_catalogue
 
 
 def show(label: str, value: object) -> None:
@@ -76,7 +76,7 @@ def attrs_tour() -> None:
 
 def main(argv: list[str]) -> int:
     target = argv[1] if len(argv) > 1 else "corvel"
-    known = list(catalogue_file.load()["targets"])
+    known = qcaps_catalogue.targets()
     if target not in known:
         print(
             f"note: {target!r} is not a known target, so its catalogue is empty "

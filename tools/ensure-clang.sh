@@ -19,8 +19,8 @@ command -v clang++ >/dev/null 2>&1 && probe && exit 0
 if [ "$(id -u)" -eq 0 ] && command -v apt-get >/dev/null 2>&1; then
   echo "Installing clang and its runtime (clang, libclang-rt-14-dev) from Debian's packages..."
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update -q
-  apt-get install -y -q clang libclang-rt-14-dev
+  apt-get install -y -q clang libclang-rt-14-dev ||
+    { apt-get update -q && apt-get install -y -q clang libclang-rt-14-dev; }
   probe && exit 0
 fi
 

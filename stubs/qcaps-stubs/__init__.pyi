@@ -8,7 +8,12 @@ is input 0 int8, input 1 int16, output int32. The type names are "int8",
 
 Operator names are ONNX operator names ("Conv", "Softmax") or the toolchain's
 own ("ZtQuantize"), matched exactly, case included. A name the catalogue does
-not hold answers an empty set or False; it is never an error.
+not hold answers an empty set or False; it is never an error. Every text
+parameter also takes bytes or a bytearray, read as UTF-8 text.
+
+Input indices: index 0 is the first input and 1 the second; an index at or
+past an operator's number of inputs reads input 0, a negative one answers
+{""}, and no input past the second is ever read.
 """
 
 # The classes are made by pybind11, whose metaclass the runtime calls
@@ -26,7 +31,7 @@ class OperatorType(metaclass=_Pybind11Type):
     {'float32', 'int8'}
     """
 
-    def __init__(self, target: str, /) -> None:
+    def __init__(self, target: str | bytes | bytearray, /) -> None:
         """Builds the catalogue of `target`.
 
         Args:
@@ -39,7 +44,9 @@ class OperatorType(metaclass=_Pybind11Type):
         True
         """
 
-    def is_input_support(self, kind: str, qtype: str, idx: int = 0) -> bool:
+    def is_input_support(
+        self, kind: str | bytes | bytearray, qtype: str | bytes | bytearray, idx: int = 0
+    ) -> bool:
         """Whether input `idx` of operator `kind` can be of type `qtype`.
 
         True when `qtype` is one of `input_support_types(kind, idx)`.
@@ -56,7 +63,9 @@ class OperatorType(metaclass=_Pybind11Type):
         An operator without an entry answers False.
         """
 
-    def is_output_support(self, kind: str, qtype: str, /) -> bool:
+    def is_output_support(
+        self, kind: str | bytes | bytearray, qtype: str | bytes | bytearray, /
+    ) -> bool:
         """Whether operator `kind` can produce an output of type `qtype`.
 
         True when `qtype` is one of `output_support_types(kind)`.
@@ -71,7 +80,7 @@ class OperatorType(metaclass=_Pybind11Type):
         An operator without an entry answers False.
         """
 
-    def input_support_types(self, kind: str, idx: int = 0) -> set[str]:
+    def input_support_types(self, kind: str | bytes | bytearray, idx: int = 0) -> set[str]:
         """The types that input `idx` of operator `kind` can have.
 
         Args:
@@ -86,7 +95,7 @@ class OperatorType(metaclass=_Pybind11Type):
         An operator without an entry answers an empty set.
         """
 
-    def output_support_types(self, kind: str, /) -> set[str]:
+    def output_support_types(self, kind: str | bytes | bytearray, /) -> set[str]:
         """The types that operator `kind` can produce.
 
         Args:
@@ -98,7 +107,9 @@ class OperatorType(metaclass=_Pybind11Type):
         An operator without an entry answers an empty set.
         """
 
-    def support_types(self, kind: str, pattern: str, /) -> set[str]:
+    def support_types(
+        self, kind: str | bytes | bytearray, pattern: str | bytes | bytearray, /
+    ) -> set[str]:
         """The types at the "?" of `pattern`, over the combinations it matches.
 
         Args:

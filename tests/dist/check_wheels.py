@@ -1,14 +1,19 @@
 """Checks of the built wheels themselves, as `make dist` leaves them.
 
-    python check_wheels.py [--arm64-python DIR] WHEEL...
+    python check_wheels.py [--arch ARCH]... [--arm64-python DIR] WHEEL...
 
-Each wheel must be tagged manylinux_2_17 for its architecture; each module
+There must be exactly one wheel for each ARCH (by default x86_64 and
+aarch64) and none for any other. Each wheel must be tagged manylinux_2_17
+for its architecture; each module
 in it must export its entry point and nothing else, need no glibc symbol
 newer than 2.17 and no C++ runtime from the system, and hold no symbol
 table, debug information or build path. Each wheel must carry a valid
 CycloneDX bill of materials declaring what the modules bundle, with their
-versions and licences, the licence texts of those components as the pinned
-packages ship them, and a licence expression naming all three licences.
+versions and licences, and every build requirement among the tools, each
+Python package named as PyPI normalises it; the package itself is named by
+the wheel's own file. The wheel must carry the licence texts of the bundled
+components as the pinned packages ship them, and a licence expression
+naming all three licences.
 Run with the release toolchain's Python, which has those packages. With --arm64-python
 (Debian's arm64 interpreter unpacked by tools/arm64-python.sh), each
 aarch64 module is loaded under qemu-user with every symbol bound, and must
@@ -27,6 +32,7 @@ import tempfile
 import zipfile
 from pathlib import Path
 
+import tomli
 import ziglang
 from cyclonedx.schema import SchemaVersion
 from cyclonedx.validation.json import JsonStrictValidator
@@ -61,6 +67,10 @@ BUNDLED = {
         ZIG_LIB / "libunwind/LICENSE.TXT",
     ),
 }
+# What pyproject.toml's build system requires: each must be declared.
+BUILD_REQUIRES = tomli.loads((Path(__file__).parents[2] / "pyproject.toml").read_text())[
+    "build-system"
+]["requires"]
 MISMATCH = re.compile(
     r"Python version mismatch: module was compiled for Python 3\.10, "
     r"but the interpreter version is incompatible: 3\.11"
@@ -70,6 +80,37 @@ MISMATCH = re.compile(
 def fail(message):
     print(f"check_wheels: {message}", file=sys.stderr)
     sys.exit(1)
+
+
+def canonical(name):
+    return re.sub(r"[-_.]+", "-", name).lower()
+
+
+def check_names(wheel, document):
+    """The package names this wheel's file; each PyPI purl is normalised and
+    is its component's bom-ref; every build requirement is declared."""
+    package = document["metadata"]["component"]
+    version = wheel.split("-")[1]
+    expected = f"pkg:pypi/qcaps@{version}?file_name={wheel}"
+    if package.get("purl") != expected or package.get("bom-ref") != expected:
+        fail(
+            f"{wheel}: the package's purl and bom-ref are {package.get('purl')!r} and "
+            f"{package.get('bom-ref')!r}, not {expected!r}"
+        )
+    declared = [*document.get("components", []), *document["metadata"]["tools"]["components"]]
+    names = set()
+    for entry in declared:
+        purl = entry.get("purl", "")
+        if not purl.startswith("pkg:pypi/"):
+            continue
+        name = purl[len("pkg:pypi/") :].split("@")[0]
+        if name != canonical(name) or entry.get("bom-ref") != purl:
+            fail(f"{wheel}: {entry['name']} has purl {purl!r} and bom-ref {entry.get('bom-ref')!r}")
+        names.add(name)
+    for requirement in BUILD_REQUIRES:
+        name = canonical(re.match(r"[A-Za-z0-9_.-]+", requirement)[0])
+        if name not in names:
+            fail(f"{wheel}: the bill of materials does not declare the build requirement {name}")
 
 
 def version_key(version):
@@ -152,6 +193,7 @@ def check_release_metadata(wheel, archive):
             fail(f"{wheel}: LICENSES/{text_file} is missing or not the text of {pinned_text}")
     if not document.get("metadata", {}).get("tools", {}).get("components"):
         fail(f"{wheel}: the bill of materials names no build tools")
+    check_names(wheel, document)
     metadata = next(n for n in names if n.endswith(".dist-info/METADATA"))
     expression = email.message_from_bytes(archive.read(metadata))["License-Expression"]
     if expression != EXPRESSION:
@@ -191,9 +233,14 @@ def check_load(arm64_python, name, data):
 
 def main():
     parser = argparse.ArgumentParser()
+    parser.add_argument("--arch", action="append", choices=sorted(MACHINES.values()))
     parser.add_argument("--arm64-python", type=Path)
     parser.add_argument("wheels", nargs="+", type=Path)
     args = parser.parse_args()
+    expected = sorted(set(args.arch or MACHINES.values()))
+    found = sorted(re.search(r"(x86_64|[^_.]+)\.whl$", wheel.name)[1] for wheel in args.wheels)
+    if found != expected:
+        fail(f"wheels for {found}, not exactly one for each of {expected}: {args.wheels}")
     for wheel in args.wheels:
         tag = re.search(r"manylinux_(\d+)_(\d+)_(x86_64|aarch64)\.whl$", wheel.name)
         if not tag or (tag[1], tag[2]) != ("2", "17"):

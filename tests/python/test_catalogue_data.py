@@ -1,48 +1,70 @@
-"""The catalogue's data file as installed, against its schema and the module.
+"""The catalogue's data as the companion package reads it from beside itself,
+against its schema, the package's version and the module's answers."""
 
-The file lies under the environment's data directory (share/qcaps), or in
-QCAPS_CATALOGUE_DIR when a run tests modules that were not installed.
-"""
-
+import importlib.metadata
 import itertools
 import json
-import os
-import pathlib
-import sysconfig
 
 import jsonschema
+import pytest
 import qcaps
+import qcaps_catalogue as catalogue
 
-DATA = pathlib.Path(
-    os.environ.get("QCAPS_CATALOGUE_DIR")
-    or pathlib.Path(sysconfig.get_path("data"), "share", "qcaps")
-)
+TARGETS = ["tamsin", "tamsin2", "corvel", "corvel-e", "pelor", "m55"]
 
 
-def test_installed_catalogue_is_valid_and_answers_as_the_module():
-    catalogue = json.loads((DATA / "catalogue.json").read_text())
-    schema = json.loads((DATA / "catalogue.schema.json").read_text())
+def test_the_data_is_valid_and_of_this_release():
+    data = catalogue.load()
+    schema = json.loads(catalogue.path().with_name("catalogue.schema.json").read_text())
     jsonschema.Draft202012Validator.check_schema(schema)
-    jsonschema.Draft202012Validator(schema).validate(catalogue)
+    jsonschema.Draft202012Validator(schema).validate(data)
+    assert data["formatVersion"] == catalogue.FORMAT_VERSION
+    try:
+        installed = importlib.metadata.version("qcaps")
+    except importlib.metadata.PackageNotFoundError:
+        pytest.skip("the modules under test were not installed as a package")
+    assert catalogue.version() == installed
 
-    types = catalogue["types"]
-    everywhere = {name for t in catalogue["targets"].values() for name in t["operators"]}
-    for target, table in catalogue["targets"].items():
-        caps = qcaps.OperatorType(target)
-        operators = table["operators"]
-        for name in everywhere - operators.keys():
-            assert caps.output_support_types(name) == set(), (target, name)
-        for name, op in operators.items():
-            assert caps.output_support_types(name) == set(op["output"]), (target, name)
-            for i, at in enumerate(op["inputs"]):
-                assert caps.input_support_types(name, i) == set(at), (target, name, i)
-            # Each combination of inputs, asked for its outputs, gives exactly
-            # the listed combinations.
-            listed = {tuple(c.split("-")) for c in op["combinations"]}
-            inputs = len(op["inputs"])
-            for head in itertools.product(types, repeat=inputs):
-                answered = caps.support_types(name, "-".join(head) + "-?")
-                expected = {c[-1] for c in listed if c[:-1] == head}
-                assert answered == expected, (target, name, head)
-    for shared in catalogue["sharedTables"]:
-        assert all(catalogue["targets"][t] == catalogue["targets"][shared[0]] for t in shared)
+
+def test_every_target_is_listed_and_only_those_answer():
+    assert catalogue.targets() == TARGETS
+    everywhere = {op for t in TARGETS for op in catalogue.operators(t)}
+    for name in ["corvell", "Corvel", ""]:
+        caps = qcaps.OperatorType(name)
+        assert not any(caps.output_support_types(op) for op in everywhere), name
+    for target in TARGETS:
+        for other in catalogue.same_table(target):
+            assert catalogue.operators(other) == catalogue.operators(target)
+            for op in catalogue.operators(target):
+                assert catalogue.combinations(other, op) == catalogue.combinations(target, op)
+
+
+@pytest.mark.parametrize("target", TARGETS)
+def test_the_companion_answers_as_the_module(target):
+    caps = qcaps.OperatorType(target)
+    types = catalogue.types()
+    listed = catalogue.operators(target)
+    everywhere = {op for t in TARGETS for op in catalogue.operators(t)}
+    for name in everywhere - set(listed):
+        assert caps.output_support_types(name) == set(), name
+        with pytest.raises(KeyError):
+            catalogue.combinations(target, name)
+    for name in listed:
+        combos = {tuple(c.split("-")) for c in catalogue.combinations(target, name)}
+        inputs = catalogue.inputs(target, name)
+        assert {len(c) for c in combos} == {inputs + 1}, name
+        assert caps.output_support_types(name) == {c[-1] for c in combos}, name
+        for i in range(inputs):
+            assert caps.input_support_types(name, i) == {c[i] for c in combos}, (name, i)
+        # Each combination of inputs, asked for its outputs, gives exactly the
+        # listed combinations: none more, none fewer.
+        for head in itertools.product(types, repeat=inputs):
+            answered = caps.support_types(name, "-".join(head) + "-?")
+            assert answered == {c[-1] for c in combos if c[:-1] == head}, (name, head)
+
+
+def test_unknown_names_raise_key_error():
+    with pytest.raises(KeyError, match="'corvell' is not a target"):
+        catalogue.operators("corvell")
+    with pytest.raises(KeyError, match="corvel has no operator 'conv'"):
+        catalogue.inputs("corvel", "conv")

@@ -230,11 +230,14 @@ def test_names_and_types_must_be_str(bad):
             call()
 
 
-def test_bytes_convert_like_their_utf8_text():
-    # pybind11's text conversion takes bytes as the UTF-8 text they hold.
-    c = qcaps.OperatorType(b"corvel")
-    assert c.input_support_types(b"Conv", 1) == {"float32", "int8"}
-    assert c.support_types(b"Conv", b"int16-?") == c.support_types("Conv", "int16-?")
+@pytest.mark.parametrize("text", [bytes, bytearray])
+def test_bytes_convert_like_their_utf8_text(text):
+    # pybind11's text conversion takes bytes and bytearray as the UTF-8 text
+    # they hold.
+    c = qcaps.OperatorType(text(b"corvel"))
+    assert c.input_support_types(text(b"Conv"), 1) == {"float32", "int8"}
+    assert c.support_types(text(b"Conv"), text(b"int16-?")) == c.support_types("Conv", "int16-?")
+    assert c.is_output_support(text(b"Conv"), text(b"int16"))
 
 
 def test_wrong_argument_counts():

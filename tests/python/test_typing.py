@@ -21,8 +21,13 @@ def stub_classes(module):
 
 
 def pybind11_notation(annotation):
-    """The builtin generics of a stub as pybind11 2.11 writes them."""
-    return annotation.replace("set[", "Set[").replace("list[", "List[")
+    """The builtin generics of a stub as pybind11 2.11 writes them; pybind11
+    calls its text conversion, which takes bytes and bytearray too, str."""
+    return (
+        annotation.replace("str | bytes | bytearray", "str")
+        .replace("set[", "Set[")
+        .replace("list[", "List[")
+    )
 
 
 def stub_signature(function):
@@ -39,7 +44,8 @@ def stub_signature(function):
         name = param.arg
         if param in args.posonlyargs and name != "self":
             name = f"arg{index - 1}"
-        text = name if param.annotation is None else f"{name}: {ast.unparse(param.annotation)}"
+        annotation = param.annotation and pybind11_notation(ast.unparse(param.annotation))
+        text = name if annotation is None else f"{name}: {annotation}"
         parts.append(text if default is None else f"{text} = {ast.unparse(default)}")
     return f"({', '.join(parts)}) -> {pybind11_notation(ast.unparse(function.returns))}", [
         f"arg{i}" for i, p in enumerate(args.posonlyargs[1:])
@@ -151,7 +157,10 @@ def test_stub_definitions_are_documented_with_named_parameters(module, node):
 @pytest.mark.parametrize(
     ("line", "expected"),
     [
-        ("caps.support_types", "support_types(kind: str, pattern: str, /) -> set[str]"),
+        (
+            "caps.support_types",
+            "support_types(kind: str | bytes | bytearray, pattern: str | bytes | bytearray, /)",
+        ),
         ("attrs.set_scale", "Sets scale (bit 0x1) and clears shift; yields None."),
     ],
 )

@@ -5,6 +5,7 @@ import qcaps
 
 caps = qcaps.OperatorType("corvel")
 caps.input_support_types(48)  # E: arg-type
+caps.input_support_types(bytearray(b"Conv"), 1) | caps.support_types(b"Conv", "int8-?")
 caps.support_types(kind="Conv", pattern="?")  # E: call-arg
 qcaps.OperatorType()  # E: call-arg
 attrs = qattrs.QuantizationAttrs()

@@ -1,6 +1,7 @@
 // Writes what the catalogue knows, read from the catalogue itself:
 //
-//   support_matrix DOCS README           write the files below
+//   support_matrix DOCS README           write the files below; exit 1,
+//                                        leaving every file whole, if one fails
 //   support_matrix --check DOCS README   exit 1 if any of them differs
 //   support_matrix --json                every target's table as JSON, on stdout
 //
@@ -24,6 +25,7 @@
 #include <vector>
 
 #include "catalogue/operator_type.h"
+#include "tools/support_matrix/output.h"
 
 namespace {
 
@@ -140,24 +142,26 @@ Types typesOf(const CombinationSet& combos) {
   return types;
 }
 
-// "i8 f32" for "int8", "float32".
-std::string shortTypes(const std::vector<std::string>& types) {
-  std::vector<std::string> out;
-  out.reserve(types.size());
-  for (const std::string& t : types) {
-    out.push_back(t.substr(0, 1) + t.substr(t[0] == 'i' ? 3 : 5));
+// "i8-i16-i32" for "int8-int16-int32".
+std::string shortCombo(const std::string& combo) {
+  std::vector<std::string> fields;
+  std::size_t from = 0;
+  for (std::size_t dash = combo.find('-'); dash != std::string::npos;
+       from = dash + 1, dash = combo.find('-', from)) {
+    fields.push_back(support_matrix::shortType(combo.substr(from, dash - from)));
   }
-  return join(out, " ");
+  fields.push_back(support_matrix::shortType(combo.substr(from)));
+  return join(fields, "-");
 }
 
-// "i8 f32 · i8 f32 → i8 i32 f32 (3)": each input position's types, the
-// output's, and the number of combinations.
+// "i8-i8-i8 i8-i8-i32 f32-f32-f32": every combination of an operator, short,
+// one input before two. Only these are supported: the types of one input
+// cannot be paired freely with those of the other.
 std::string overviewOf(const CombinationSet& combos) {
-  const Types types = typesOf(combos);
-  std::vector<std::string> inputs;
-  for (const auto& at : types.inputs) inputs.push_back(shortTypes(at));
-  return join(inputs, " · ") + " → " + shortTypes(types.output) + " (" +
-         std::to_string(combos.size()) + ")";
+  std::vector<std::string> ordered(combos.begin(), combos.end());
+  std::sort(ordered.begin(), ordered.end(), comboBefore);
+  for (std::string& c : ordered) c = shortCombo(c);
+  return join(ordered, " ");
 }
 
 // ---------------------------------------------------------------------------
@@ -253,20 +257,26 @@ std::string markdown(const std::vector<Family>& fams) {
   std::set<std::string> operators;
   for (const Family& f : fams)
     for (const auto& entry : f.table) operators.insert(entry.first);
+  std::vector<std::string> columns;
+  columns.reserve(fams.size());
+  for (const Family& f : fams) columns.push_back(join(f.targets, ", "));
   md << "## Overview\n\n"
-     << "For each operator on each target, the types of its first input, then of its second "
-        "(after `·`, for operators with two inputs), then after `→` the types of its output, "
-        "and the number of combination strings (i8 = int8, f16 = float16, ...); `-` where the "
-        "target has no entry, so every query answers nothing.\n\n"
-     << "| Operator | " << join(targets(), " | ") << " |\n|---|";
-  for (std::size_t i = 0; i < targets().size(); ++i) md << "---|";
+     << "For each operator, every combination string its entry holds on each table, with the "
+        "type names shortened (i8 = int8, i16 = int16, i32 = int32, f16 = float16, "
+        "f32 = float32): `i8-i16-i32` takes an int8 and an int16 input and gives an int32 "
+        "output. Only the combinations listed are supported. The types that "
+        "`input_support_types` answers for each input do not combine freely: an int16 first "
+        "input and an int16 second input may each appear in some combination while no "
+        "combination takes both. `-` where the table has no entry, so every query answers "
+        "nothing.\n\n"
+     << "| Operator | " << join(columns, " | ") << " |\n|---|";
+  for (std::size_t i = 0; i < fams.size(); ++i) md << "---|";
   md << "\n";
   for (const std::string& op : operators) {
     md << "| " << op << " |";
-    for (const std::string& t : targets()) {
-      const Table& table = tableFor(fams, t);
-      const auto found = table.find(op);
-      md << " " << (found == table.end() ? "-" : overviewOf(found->second)) << " |";
+    for (const Family& f : fams) {
+      const auto found = f.table.find(op);
+      md << " " << (found == f.table.end() ? "-" : overviewOf(found->second)) << " |";
     }
     md << "\n";
   }
@@ -295,24 +305,50 @@ std::string markdown(const std::vector<Family>& fams) {
   return md.str();
 }
 
+// The label over a group of columns, by the combinations' number of inputs.
+const char* groupLabel(const std::string& combo) {
+  return inputsOf(combo) == 1 ? "one input" : "two inputs";
+}
+
+// A generous estimate of the width of `text` in pixels, at `perChar` pixels
+// a character: enough that nothing placed after it overlaps it.
+int textWidth(std::string_view text, int perChar) {
+  return static_cast<int>(text.size()) * perChar;
+}
+
 // One table as a picture, readable at about 800 pixels wide: its operators
 // against its combination strings, one-input columns apart from two-input
 // ones.
 std::string svg(const Family& f) {
   constexpr int kCell = 16, kLabel = 170, kHeader = 175, kTitle = 86, kGap = 22, kFont = 13;
+  // Pixels a character, at the font size, of plain and of bold text.
+  constexpr int kChar = 7, kBoldChar = 8;
   std::vector<std::string> operators;
   for (const auto& entry : f.table) operators.push_back(entry.first);
   const std::vector<std::string> combos = combosOf(f.table);
-  // Column positions, with a gap where the combinations gain a second input.
+  // Column positions, with a gap where the combinations gain a second input,
+  // wide enough that each group's label clears the one before it; the rule
+  // between two groups lies midway through the gap.
   std::vector<int> xs;
+  std::vector<int> rules;
   int x = kLabel;
+  int groupStart = kLabel;
   for (std::size_t c = 0; c < combos.size(); ++c) {
-    if (c > 0 && inputsOf(combos[c]) != inputsOf(combos[c - 1])) x += kGap;
+    if (c > 0 && inputsOf(combos[c]) != inputsOf(combos[c - 1])) {
+      const int end = x;
+      x = std::max(x + kGap, groupStart + textWidth(groupLabel(combos[c - 1]), kBoldChar) + kGap);
+      rules.push_back((end + x) / 2);
+      groupStart = x;
+    }
     xs.push_back(x);
     x += kCell;
   }
   const int gridRight = x;
-  const int width = gridRight + kLabel;
+  const std::string legendLast = "blank: not supported";
+  constexpr int kLegendLast = 358;
+  const int width = std::max({gridRight + kLabel,
+                              groupStart + textWidth(groupLabel(combos.back()), kBoldChar) + 8,
+                              kLegendLast + textWidth(legendLast, kChar) + 8});
   const int gridTop = kTitle + kHeader;
   const int gridBottom = gridTop + static_cast<int>(operators.size()) * kCell;
   const int height = gridBottom + 12;
@@ -321,33 +357,36 @@ std::string svg(const Family& f) {
   out << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << width << "\" height=\"" << height
       << "\" font-family=\"sans-serif\" font-size=\"" << kFont << "\">\n"
       << "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n"
-      << "<text x=\"8\" y=\"22\" font-size=\"17\" font-weight=\"bold\">" << join(f.targets, ", ")
-      << "</text>\n"
+      << "<text x=\"8\" y=\"22\" font-size=\"17\" font-weight=\"bold\">"
+      << support_matrix::xmlText(join(f.targets, ", ")) << "</text>\n"
       << "<text x=\"8\" y=\"42\">" << f.table.size() << " operators, " << combos.size()
       << " combination strings</text>\n"
       << "<rect x=\"8\" y=\"52\" width=\"12\" height=\"12\" fill=\"#4a7ab5\"/>"
       << "<text x=\"26\" y=\"63\">floating-point inputs</text>\n"
       << "<rect x=\"190\" y=\"52\" width=\"12\" height=\"12\" fill=\"#d9822b\"/>"
       << "<text x=\"208\" y=\"63\">integer inputs</text>\n"
-      << "<rect x=\"340\" y=\"52\" width=\"12\" height=\"12\" fill=\"white\" stroke=\"#999\"/>"
-      << "<text x=\"358\" y=\"63\">blank: not supported</text>\n";
+      << "<rect x=\"" << kLegendLast - 18
+      << "\" y=\"52\" width=\"12\" height=\"12\" fill=\"white\" stroke=\"#999\"/>"
+      << "<text x=\"" << kLegendLast << "\" y=\"63\">" << legendLast << "</text>\n";
   for (std::size_t r = 0; r < operators.size(); ++r) {
     const int y = gridTop + static_cast<int>(r) * kCell;
     if (r % 2 == 0)
       out << "<rect x=\"0\" y=\"" << y << "\" width=\"" << width << "\" height=\"" << kCell
           << "\" fill=\"#f2f2f2\"/>\n";
+    const std::string name = support_matrix::xmlText(operators[r]);
     out << "<text x=\"" << kLabel - 6 << "\" y=\"" << y + kCell - 4 << "\" text-anchor=\"end\">"
-        << operators[r] << "</text>\n"
-        << "<text x=\"" << gridRight + 6 << "\" y=\"" << y + kCell - 4 << "\">" << operators[r]
+        << name << "</text>\n"
+        << "<text x=\"" << gridRight + 6 << "\" y=\"" << y + kCell - 4 << "\">" << name
         << "</text>\n";
   }
   // A label over each group of columns, and a rule between the groups.
+  std::size_t group = 0;
   for (std::size_t c = 0; c < combos.size(); ++c) {
     if (c == 0 || inputsOf(combos[c]) != inputsOf(combos[c - 1])) {
       out << "<text x=\"" << xs[c] << "\" y=\"" << kTitle - 4 << "\" font-weight=\"bold\">"
-          << (inputsOf(combos[c]) == 1 ? "one input" : "two inputs") << "</text>\n";
+          << groupLabel(combos[c]) << "</text>\n";
       if (c > 0) {
-        const int rule = xs[c] - kGap / 2;
+        const int rule = rules[group++];
         out << "<line x1=\"" << rule << "\" y1=\"" << kTitle << "\" x2=\"" << rule << "\" y2=\""
             << gridBottom << "\" stroke=\"#555\" stroke-width=\"2\"/>\n";
       }
@@ -356,7 +395,7 @@ std::string svg(const Family& f) {
   for (std::size_t c = 0; c < combos.size(); ++c) {
     const bool floating = combos[c].rfind("float", 0) == 0;
     out << "<text transform=\"translate(" << xs[c] + kCell - 4 << "," << gridTop - 6
-        << ") rotate(-90)\">" << combos[c] << "</text>\n";
+        << ") rotate(-90)\">" << support_matrix::xmlText(combos[c]) << "</text>\n";
     for (std::size_t r = 0; r < operators.size(); ++r) {
       if (f.table.at(operators[r]).count(combos[c]) == 0) continue;
       out << "<rect x=\"" << xs[c] + 2 << "\" y=\"" << gridTop + static_cast<int>(r) * kCell + 2
@@ -402,12 +441,20 @@ std::string jsonNames(const std::vector<onnx::Symbol>& ops) {
   return jsonStrings(names);
 }
 
-// The whole catalogue as data: the types, the operator groups, each target's
-// operators with what its queries answer, and which targets share a table.
+// The layout of catalogue.json. It rises when a field changes its meaning or
+// goes, so that a reader of the old layout can refuse the new one; adding a
+// field leaves it as it is.
+constexpr int kFormatVersion = 1;
+
+// The whole catalogue as data: the package's version and the layout's, the
+// types, the operator groups, each target's operators with what its queries
+// answer, and which targets share a table.
 std::string catalogueJson(const std::vector<Family>& fams) {
   std::ostringstream out;
   const std::vector<std::string> typeNames(orvel::kTypeNames.begin(), orvel::kTypeNames.end());
-  out << "{\n  \"types\": " << jsonStrings(typeNames) << ",\n  \"groups\": {\n";
+  out << "{\n  \"version\": " << jsonString(QCAPS_VERSION)
+      << ",\n  \"formatVersion\": " << kFormatVersion
+      << ",\n  \"types\": " << jsonStrings(typeNames) << ",\n  \"groups\": {\n";
   const OperatorType groups;
   const std::vector<std::pair<const char*, const std::vector<onnx::Symbol>*>> named{
       {"lutOps", &groups.lutOps},
@@ -517,16 +564,14 @@ int main(int argc, char** argv) {
       {dir + "/catalogue.json", catalogueJson(fams)},
       {readmePath, readme}};
   for (const Family& f : fams) files.emplace_back(dir + "/" + svgName(f), svg(f));
+  if (!check) {
+    return support_matrix::writeAll(files, std::cout, std::cerr) ? 0 : 1;
+  }
   int stale = 0;
   for (const auto& [path, text] : files) {
-    if (check) {
-      if (readFile(path) != text) {
-        std::cerr << path << " differs from the catalogue's tables: run `make docs`\n";
-        ++stale;
-      }
-    } else {
-      std::ofstream(path, std::ios::binary) << text;
-      std::cout << "wrote " << path << "\n";
+    if (readFile(path) != text) {
+      std::cerr << path << " differs from the catalogue's tables: run `make docs`\n";
+      ++stale;
     }
   }
   return stale == 0 ? 0 : 1;
