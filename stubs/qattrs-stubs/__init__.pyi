@@ -10,10 +10,16 @@ property raises AttributeError.
 from collections.abc import Sequence
 from typing import SupportsIndex, overload
 
+from typing_extensions import disjoint_base
+
 # The classes are made by pybind11, whose metaclass the runtime calls
 # pybind11_builtins.pybind11_type; it adds nothing a caller can use.
 class _Pybind11Type(type): ...
 
+# Each class lays its instances out as its own (disjoint_base): no class
+# derives from two of them.
+
+@disjoint_base
 class QuantizationAttrs(metaclass=_Pybind11Type):
     """Quantization attributes packed into one integer flag word.
 
@@ -195,6 +201,7 @@ class QuantizationAttrs(metaclass=_Pybind11Type):
     def is_weight(self) -> bool:
         """Whether the weight bit (0x20000) is set; no other bit is looked at."""
 
+@disjoint_base
 class CalibrationAttrs(metaclass=_Pybind11Type):
     """The calibration methods requested, as an ordered list of codes.
 

@@ -16,10 +16,16 @@ past an operator's number of inputs reads input 0, a negative one answers
 {""}, and no input past the second is ever read.
 """
 
+from typing_extensions import disjoint_base
+
 # The classes are made by pybind11, whose metaclass the runtime calls
 # pybind11_builtins.pybind11_type; it adds nothing a caller can use.
 class _Pybind11Type(type): ...
 
+# Each class lays its instances out as its own (disjoint_base): no class
+# derives from two of them.
+
+@disjoint_base
 class OperatorType(metaclass=_Pybind11Type):
     """The capability catalogue of one accelerator target.
 
