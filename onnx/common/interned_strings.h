@@ -268,10 +268,16 @@ class InternedStrings {
   /// read from files intern in expected constant time, however they were
   /// crafted. (The standard library's string hash is unkeyed, and colliding
   /// names for it are easy to compute.)
+  ///
+  /// The call is deliberately not `noexcept`: libstdc++ then keeps each
+  /// name's hash code in its map node, so walking a bucket compares codes
+  /// before names and a rehash hashes nothing again.
   class KeyedHash {
    public:
     KeyedHash();
-    std::size_t operator()(std::string_view text) const noexcept;
+    /// A fixed key, for checking the hash against known values.
+    explicit KeyedHash(const std::array<uint64_t, 2>& key) : key_(key) {}
+    std::size_t operator()(std::string_view text) const;
 
    private:
     std::array<uint64_t, 2> key_;
