@@ -8,11 +8,16 @@
 #include <string_view>  // std::string_view
 #include <vector>       // std::vector
 
-#include "onnx/common/interned_strings.h"
+// Relative, so that this project's symbol table is the one included even
+// where another library's "onnx/common/interned_strings.h" comes first on
+// the include path.
+#include "../onnx/common/interned_strings.h"
 
 namespace orvel {
 
-using onnx::Symbol;
+// The symbol table's own name for its Symbol, which stays this project's in
+// a file that also includes another library's onnx::Symbol.
+using onnx::qcaps::Symbol;
 
 /// Combination strings of one operator: data-type names joined by "-", the
 /// input types in input order and then the output type ("int8-int16-int32").

@@ -13,21 +13,22 @@
 #include <type_traits>  // std::is_nothrow_invocable_v
 
 namespace onnx {
+inline namespace qcaps {
 namespace {
 
 // Path of this file as reported in check failures: relative to the project
 // root, so that messages do not depend on where the tree was built.
 constexpr const char* kSourcePath = "onnx/common/interned_strings.cc";
 
-#define ONNX_BUILTIN_SYMBOL_TEXT(ident) #ident,
-#define ONNX_NAMED_SYMBOL_TEXT(ident, text) text,
+#define QCAPS_BUILTIN_SYMBOL_TEXT(ident) #ident,
+#define QCAPS_NAMED_SYMBOL_TEXT(ident, text) text,
 
 // Names of the builtins, indexed by id: string literals of static lifetime.
 constexpr const char* kBuiltinNames[] = {
-    ONNX_FORALL_BUILTIN_SYMBOLS(ONNX_BUILTIN_SYMBOL_TEXT, ONNX_NAMED_SYMBOL_TEXT)};
+    QCAPS_FORALL_BUILTIN_SYMBOLS(QCAPS_BUILTIN_SYMBOL_TEXT, QCAPS_NAMED_SYMBOL_TEXT)};
 
-#undef ONNX_BUILTIN_SYMBOL_TEXT
-#undef ONNX_NAMED_SYMBOL_TEXT
+#undef QCAPS_BUILTIN_SYMBOL_TEXT
+#undef QCAPS_NAMED_SYMBOL_TEXT
 
 static_assert(sizeof(kBuiltinNames) / sizeof(kBuiltinNames[0]) == kBuiltinSymbolCount,
               "one name per builtin constant");
@@ -285,4 +286,5 @@ InternedStrings& globalStrings() {
   return table;
 }
 
+}  // namespace qcaps
 }  // namespace onnx

@@ -8,6 +8,9 @@
 #include "attrs/quantization_attrs.h"
 #include "catalogue/operator_type.h"
 
+// The checks of beside_onnx.cc.
+int besideOnnxFailures();
+
 namespace {
 
 int failures = 0;
@@ -38,5 +41,6 @@ int main() {
   tessar::CalibrationAttrs calib;
   calib.set_kl();
   check(calib.number_of_methods() == 1, "one calibration method");
+  failures += besideOnnxFailures();
   return failures == 0 ? 0 : 1;
 }

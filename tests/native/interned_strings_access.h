@@ -12,6 +12,7 @@
 #include "onnx/common/interned_strings.h"
 
 namespace onnx {
+inline namespace qcaps {
 
 /// Reaches the private state of a symbol table, for checking its invariants.
 struct InternedStringsTestAccess {
@@ -59,4 +60,5 @@ struct InternedStringsTestAccess {
   }
 };
 
+}  // namespace qcaps
 }  // namespace onnx
