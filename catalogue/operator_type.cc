@@ -586,6 +586,19 @@ bool OperatorType::isInputSupport(Symbol kind, const std::string& qtype, int idx
 // ---------------------------------------------------------------------------
 // Support queries by name
 
+std::set<std::string> OperatorType::supportTypes(std::string_view kind,
+                                                 const std::string& qtype) const {
+  return supportTypeSet(kind, qtype).toSet();
+}
+
+std::set<std::string> OperatorType::outputSupportTypes(std::string_view kind) const {
+  return outputSupportTypeSet(kind).toSet();
+}
+
+std::set<std::string> OperatorType::inputSupportTypes(std::string_view kind, int idx) const {
+  return inputSupportTypeSet(kind, idx).toSet();
+}
+
 TypeSet OperatorType::supportTypeSet(std::string_view kind, std::string_view qtype) const {
   const std::optional<Symbol> op = Symbol::find(kind);
   return op ? supportTypeSet(*op, qtype) : TypeSet();

@@ -129,16 +129,20 @@ class OperatorType {
   TypeSet inputSupportTypeSet(Symbol kind, int idx) const;
 
   // The same queries with the operator named by text from outside, such as
-  // a model file. The name is looked up without being interned
-  // (`Symbol::find`), so asking keeps nothing; a name the symbol table does
-  // not hold answers as an operator without an entry, which it is: every key
-  // of a support map is a symbol that was interned before it was entered.
+  // a model file: a string literal, std::string or std::string_view alike.
+  // The name is looked up without being interned (`Symbol::find`), so
+  // asking keeps nothing; a name the symbol table does not hold answers as
+  // an operator without an entry, which it is: every key of a support map is
+  // a symbol that was interned before it was entered.
 
+  std::set<std::string> supportTypes(std::string_view kind, const std::string& qtype) const;
+  std::set<std::string> outputSupportTypes(std::string_view kind) const;
+  bool isOutputSupport(std::string_view kind, const std::string& qtype) const;
+  std::set<std::string> inputSupportTypes(std::string_view kind, int idx) const;
+  bool isInputSupport(std::string_view kind, const std::string& qtype, int idx) const;
   TypeSet supportTypeSet(std::string_view kind, std::string_view qtype) const;
   TypeSet outputSupportTypeSet(std::string_view kind) const;
-  bool isOutputSupport(std::string_view kind, const std::string& qtype) const;
   TypeSet inputSupportTypeSet(std::string_view kind, int idx) const;
-  bool isInputSupport(std::string_view kind, const std::string& qtype, int idx) const;
 
   // Group predicates, for the quantizer's native code.
 

@@ -28,6 +28,8 @@ int main() {
         "corvel Conv input 1 is float32 or int8");
   check(corvel.isInputSupport(onnx::Symbol(std::string("Conv")), "int16", 0),
         "corvel Conv takes an int16 first input");
+  check(corvel.inputSupportTypes("Conv", 1) == corvel.inputSupportTypes(onnx::kConv, 1),
+        "queries take the operator by name");
   check(corvel.supportTypes(onnx::kReduceMean, "int8-?") == std::set<std::string>{"int16", "int8"},
         "corvel ReduceMean outputs for int8");
   check(corvel.isSupportedByLut(onnx::kSigmoid) && !corvel.isSupportedByLut(onnx::kRelu),

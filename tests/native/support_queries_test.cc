@@ -4,6 +4,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "catalogue/operator_type.h"
@@ -139,6 +140,28 @@ TEST_F(SupportQueries, QueriesByNameAnswerAsBySymbolAndInternNothing) {
   EXPECT_TRUE(catalogue.inputSupportTypeSet(unknown, -1).toSet().empty());
   EXPECT_FALSE(catalogue.isInputSupport(unknown, "", -1));
   EXPECT_EQ(Symbol::find(unknown), std::nullopt);  // asking interned nothing
+}
+
+// Each of the five by-name queries takes `name` as it is, and answers as the
+// query by symbol does.
+template <typename Name>
+void expectAnswersByName(const OperatorType& c, Name name, Symbol op) {
+  EXPECT_EQ(c.supportTypes(name, "int8-?"), c.supportTypes(op, "int8-?"));
+  EXPECT_EQ(c.outputSupportTypes(name), c.outputSupportTypes(op));
+  EXPECT_EQ(c.inputSupportTypes(name, 0), c.inputSupportTypes(op, 0));
+  EXPECT_EQ(c.isOutputSupport(name, "int16"), c.isOutputSupport(op, "int16"));
+  EXPECT_EQ(c.isInputSupport(name, "int16", 0), c.isInputSupport(op, "int16", 0));
+}
+
+TEST(QueriesByName, TakeALiteralAStringOrAView) {
+  const OperatorType corvel("corvel");
+  ASSERT_EQ(corvel.inputSupportTypes(kConv, 0), (Strings{"float32", "int16", "int8"}));
+  ASSERT_EQ(corvel.supportTypes(kConv, "int8-?"), (Strings{"int16", "int32", "int8"}));
+  ASSERT_TRUE(corvel.isOutputSupport(kConv, "int16"));
+  expectAnswersByName(corvel, "Conv", kConv);
+  expectAnswersByName(corvel, std::string("Conv"), kConv);
+  expectAnswersByName(corvel, std::string_view("Conv"), kConv);
+  expectAnswersByName(corvel, "ReduceMean", kReduceMean);
 }
 
 TEST_F(SupportQueries, EmptyEntryAnswersNothing) {
