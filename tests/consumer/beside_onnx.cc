@@ -4,6 +4,8 @@
 // are named by their installed "qcaps/" spelling, and QCAPS_BESIDE_ONNX
 // leaves `onnx::Symbol` to the other library.
 #define QCAPS_BESIDE_ONNX
+#include "beside_onnx.h"
+
 #include <cstdio>
 #include <string>
 

@@ -6,10 +6,8 @@
 
 #include "attrs/calibration_attrs.h"
 #include "attrs/quantization_attrs.h"
+#include "beside_onnx.h"
 #include "catalogue/operator_type.h"
-
-// The checks of beside_onnx.cc.
-int besideOnnxFailures();
 
 namespace {
 

@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "../consumer/beside_onnx.h"
 #include "onnx/common/interned_strings.h"
 #include "other_onnx_side.h"
 
@@ -39,5 +40,9 @@ TEST(BesideAnotherOnnx, EachSideCatchesOnlyItsOwnAssertError) {
   }));
   EXPECT_TRUE(other_onnx::catches([] { other_onnx::raise("theirs"); }));
 }
+
+// tests/consumer/beside_onnx.cc: one file that includes both libraries'
+// headers, built here against this tree and there against an installed one.
+TEST(BesideAnotherOnnx, OneFileIncludesBothHeaders) { EXPECT_EQ(besideOnnxFailures(), 0); }
 
 }  // namespace
