@@ -168,8 +168,9 @@
 /// (the installed package puts both spellings on the include path). There
 /// `onnx::Symbol` is the other library's and this project's names are
 /// `onnx::qcaps::Symbol` and so on; `orvel::Symbol` is always this project's.
-/// Without the macro such a file fails to compile, at the declaration below
-/// that says so.
+/// Without the macro such a file does not compile, and the compiler's
+/// message quotes the declaration at the end of this header, which says to
+/// define it.
 namespace onnx {
 #if defined(QCAPS_BESIDE_ONNX)
 namespace qcaps {
