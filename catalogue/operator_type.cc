@@ -379,7 +379,7 @@ void OperatorType::buildIndex() {
   // Built aside and moved in, so that running out of memory changes nothing.
   std::vector<Entry> index;
   std::vector<Codes> codes;
-  std::map<Symbol, CombinationSet> unindexed;
+  SupportMap unindexed;
   if (!supportMap.empty()) index.resize(static_cast<std::size_t>(supportMap.rbegin()->first) + 1);
   for (const auto& [op, combos] : supportMap) {
     Entry& entry = index[op];
@@ -411,27 +411,35 @@ void OperatorType::buildIndex() {
   indexed_ = true;
 }
 
-OperatorType::Lookup OperatorType::lookUp(Symbol kind) const {
+namespace {
+
+// The combinations `map` holds for `kind`, or null. Out of line, so that the
+// queries keep the index's path inline and short.
+[[gnu::noinline]] const CombinationSet* combosOf(const SupportMap& map, Symbol kind) {
+  const auto entry = map.find(kind);
+  return entry == map.end() ? nullptr : &entry->second;
+}
+
+}  // namespace
+
+// Inline: every query starts here, and the index's path is a few loads.
+inline OperatorType::Lookup OperatorType::lookUp(Symbol kind) const {
   Lookup found;
-  if (!indexed_) {
-    // No index: the support map as it is now.
-    const auto entry = supportMap.find(kind);
-    if (entry != supportMap.end()) {
-      found.entry.state = Entry::State::kScanned;
-      found.combos = &entry->second;
+  // Only an indexed catalogue has index entries; the common case first.
+  if (kind < index_.size()) {
+    found.entry = index_[kind];
+    if (found.entry.state == Entry::State::kScanned) {
+      // Never null: buildIndex copies every operator it marks.
+      found.combos = combosOf(unindexed_, kind);
+      if (found.combos == nullptr) found.entry = Entry{};
     }
     return found;
   }
-  // Past the end of the index: an operator the indexed table did not hold.
-  if (kind >= index_.size()) return found;
-  found.entry = index_[kind];
-  if (found.entry.state == Entry::State::kScanned) {
-    const auto copy = unindexed_.find(kind);
-    if (copy != unindexed_.end()) {
-      found.combos = &copy->second;
-    } else {
-      found.entry = Entry{};  // cannot happen: buildIndex copies every one it marks
-    }
+  // Past the end of an index: an operator the indexed table did not hold.
+  // Without an index: the support map as it is now.
+  if (!indexed_) {
+    found.combos = combosOf(supportMap, kind);
+    if (found.combos != nullptr) found.entry.state = Entry::State::kScanned;
   }
   return found;
 }

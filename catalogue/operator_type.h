@@ -223,7 +223,7 @@ class OperatorType {
   std::vector<Entry> index_;  // by symbol id, up to the largest indexed one
   std::vector<Codes> codes_;
   /// Copies of the combinations the index cannot describe as codes.
-  std::map<Symbol, CombinationSet> unindexed_;
+  SupportMap unindexed_;
 };
 
 }  // namespace orvel

@@ -19,8 +19,10 @@ struct OperatorTypeTestAccess {
   static std::vector<uint32_t> unindexed(const OperatorType& catalogue) {
     std::vector<uint32_t> ops;
     for (const auto& entry : catalogue.supportMap) {
-      if (catalogue.lookUp(entry.first).entry.state != OperatorType::Entry::State::kIndexed) {
-        ops.push_back(entry.first);
+      const uint32_t id = entry.first;
+      if (id >= catalogue.index_.size() ||
+          catalogue.index_[id].state != OperatorType::Entry::State::kIndexed) {
+        ops.push_back(id);
       }
     }
     return ops;
