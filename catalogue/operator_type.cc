@@ -1,13 +1,15 @@
 #include "catalogue/operator_type.h"
 
-#include <algorithm>         // std::count, std::find
+#include <algorithm>         // std::any_of, std::count, std::find
 #include <array>             // std::array
 #include <cstddef>           // std::size_t
 #include <cstdint>           // uint8_t, uint16_t, UINT16_MAX
 #include <initializer_list>  // std::initializer_list
 #include <optional>          // std::optional
 #include <string_view>       // std::string_view
-#include <utility>           // std::pair
+#include <type_traits>       // std::is_nothrow_move_assignable_v
+#include <unordered_set>     // std::unordered_set
+#include <utility>           // std::move, std::pair
 
 namespace orvel {
 
@@ -80,47 +82,34 @@ std::uint8_t codeOf(std::string_view text) {
 
 std::uint8_t bit(std::uint8_t code) { return static_cast<std::uint8_t>(1U << code); }
 
-// Distinct field values, as views into the combinations they come from. An
-// operator's combinations repeat a handful of values many times, so they are
-// kept inline, without copying a string or allocating per value, and spill
-// to the heap only past that handful.
+// Distinct field values, as views into the combinations they come from.
+// Type names, nearly every value there is, are bits of a mask and cost no
+// allocation; other texts are kept once each, in the order first seen, with
+// a hash set to find repeats. Collecting n values costs O(n), however many
+// of them differ.
 class FieldValues {
  public:
   void add(std::string_view value) {
-    if (contains(value)) return;
-    if (inlineCount_ < inline_.size()) {
-      inline_[inlineCount_++] = value;
-    } else {
-      spilled_.push_back(value);
+    const std::uint8_t code = codeOf(value);
+    if (code != kNoCode) {
+      mask_ |= bit(code);
+    } else if (seen_.insert(value).second) {
+      others_.push_back(value);
     }
-  }
-
-  bool contains(std::string_view value) const {
-    const auto end = inline_.begin() + static_cast<std::ptrdiff_t>(inlineCount_);
-    return std::find(inline_.begin(), end, value) != end ||
-           std::find(spilled_.begin(), spilled_.end(), value) != spilled_.end();
   }
 
   // The answer of a set-valued query.
   TypeSet toTypeSet() const {
     TypeSet result;
-    const auto add = [&result](std::string_view value) {
-      const std::uint8_t code = codeOf(value);
-      if (code != kNoCode) {
-        result.mask |= bit(code);
-      } else {
-        result.others.emplace_back(value);
-      }
-    };
-    for (std::size_t i = 0; i < inlineCount_; ++i) add(inline_[i]);
-    for (const std::string_view value : spilled_) add(value);
+    result.mask = mask_;
+    result.others.assign(others_.begin(), others_.end());
     return result;
   }
 
  private:
-  std::array<std::string_view, 16> inline_{};
-  std::size_t inlineCount_ = 0;
-  std::vector<std::string_view> spilled_;
+  std::uint8_t mask_ = 0;
+  std::vector<std::string_view> others_;
+  std::unordered_set<std::string_view> seen_;
 };
 
 // One field over all combinations of an operator. `field` may answer
@@ -215,16 +204,20 @@ bool OperatorType::isReduceOps(Symbol op) const { return contains(reduceOps, op)
 bool OperatorType::isSingleInt16Ops(Symbol op) const { return contains(singleInt16Ops, op); }
 
 bool OperatorType::isFloatOps(Symbol op) const {
-  const auto entry = supportMap.find(op);
-  if (entry == supportMap.end()) {
-    return true;
+  const Lookup found = lookUp(op);
+  if (found.combos != nullptr) {
+    return std::none_of(found.combos->begin(), found.combos->end(), [](const std::string& combo) {
+      return combo.find("int") != std::string::npos;
+    });
   }
-  for (const std::string& combo : entry->second) {
-    if (combo.find("int") != std::string::npos) {
-      return false;
-    }
-  }
-  return true;
+  // Every field of an indexed combination is a type name, and "int" occurs
+  // in the integer ones alone. An operator without an entry has no bits.
+  constexpr std::uint8_t kIntegerTypes = 0b00111;
+  static_assert(kTypeNames[0] == "int8" && kTypeNames[1] == "int16" && kTypeNames[2] == "int32" &&
+                    kTypeNames[3] == "float16" && kTypeNames[4] == "float32",
+                "the integer types are codes 0 to 2");
+  const Entry& entry = found.entry;
+  return ((entry.input0 | entry.input1 | entry.output) & kIntegerTypes) == 0;
 }
 
 // The four rule lists are process-wide and built once, on the first call,
@@ -251,6 +244,18 @@ bool OperatorType::isInputMustInt16(Symbol op, int /*index*/) const {
 bool OperatorType::isInputMustSame(Symbol op) const {
   static const std::vector<Symbol> ops = __concat__(compareOps, {kConcat});
   return contains(ops, op);
+}
+
+// ---------------------------------------------------------------------------
+// Copies
+
+// Moving never fails, so a copy made first and then moved in changes this
+// catalogue only once nothing can fail any more.
+static_assert(std::is_nothrow_move_assignable_v<OperatorType>, "assignment is all or nothing");
+
+OperatorType& OperatorType::operator=(const OperatorType& other) {
+  OperatorType copy(other);
+  return *this = std::move(copy);
 }
 
 // ---------------------------------------------------------------------------
@@ -371,42 +376,72 @@ std::optional<std::array<std::uint8_t, 3>> codesOf(std::string_view combo) {
 }  // namespace
 
 void OperatorType::buildIndex() {
-  index_.clear();
-  codes_.clear();
-  if (supportMap.empty()) return;
-  index_.resize(static_cast<std::size_t>(supportMap.rbegin()->first) + 1);
+  // Built aside and moved in, so that running out of memory changes nothing.
+  std::vector<Entry> index;
+  std::vector<Codes> codes;
+  SupportMap unindexed;
+  if (!supportMap.empty()) index.resize(static_cast<std::size_t>(supportMap.rbegin()->first) + 1);
   for (const auto& [op, combos] : supportMap) {
-    Entry& entry = index_[op];
+    Entry& entry = index[op];
     entry.state = Entry::State::kIndexed;
-    const std::size_t first = codes_.size();
+    const std::size_t first = codes.size();
     entry.first = static_cast<std::uint16_t>(first);
     for (const std::string& combo : combos) {
-      const auto codes = codesOf(combo);
+      const auto code = codesOf(combo);
       // An operator the index cannot describe exactly, or past what its
-      // 16-bit positions reach, is answered by scanning: its codes so far
-      // are taken back, and every other operator's stay.
-      if (!codes || codes_.size() >= UINT16_MAX) {
+      // 16-bit positions reach, keeps a copy of its strings to scan: its
+      // codes so far are taken back, and every other operator's stay.
+      if (!code || codes.size() >= UINT16_MAX) {
         entry = Entry{Entry::State::kScanned};
-        codes_.resize(first);
+        codes.resize(first);
+        unindexed.emplace(op, combos);
         break;
       }
-      const auto [input0, input1, output] = *codes;
+      const auto [input0, input1, output] = *code;
       entry.input0 |= bit(input0);
       entry.input1 |= bit(input1);
       entry.output |= bit(output);
-      codes_.push_back({input0, input1, output});
+      codes.push_back({input0, input1, output});
       ++entry.count;
     }
   }
+  index_ = std::move(index);
+  codes_ = std::move(codes);
+  unindexed_ = std::move(unindexed);
+  indexed_ = true;
 }
 
-OperatorType::Entry OperatorType::entryOf(Symbol kind) const {
-  if (kind < index_.size()) return index_[kind];
-  // Past the index: a catalogue filled by hand, or an operator the target
-  // tables do not hold.
-  Entry entry;
-  if (supportMap.find(kind) != supportMap.end()) entry.state = Entry::State::kScanned;
-  return entry;
+namespace {
+
+// The combinations `map` holds for `kind`, or null. Out of line, so that the
+// queries keep the index's path inline and short.
+[[gnu::noinline]] const CombinationSet* combosOf(const SupportMap& map, Symbol kind) {
+  const auto entry = map.find(kind);
+  return entry == map.end() ? nullptr : &entry->second;
+}
+
+}  // namespace
+
+// Inline: every query starts here, and the index's path is a few loads.
+inline OperatorType::Lookup OperatorType::lookUp(Symbol kind) const {
+  Lookup found;
+  // Only an indexed catalogue has index entries; the common case first.
+  if (kind < index_.size()) {
+    found.entry = index_[kind];
+    if (found.entry.state == Entry::State::kScanned) {
+      // Never null: buildIndex copies every operator it marks.
+      found.combos = combosOf(unindexed_, kind);
+      if (found.combos == nullptr) found.entry = Entry{};
+    }
+    return found;
+  }
+  // Past the end of an index: an operator the indexed table did not hold.
+  // Without an index: the support map as it is now.
+  if (!indexed_) {
+    found.combos = combosOf(supportMap, kind);
+    if (found.combos != nullptr) found.entry.state = Entry::State::kScanned;
+  }
+  return found;
 }
 
 // ---------------------------------------------------------------------------
@@ -454,16 +489,22 @@ FieldValues scanInputs(const CombinationSet& combos, int idx) {
   return distinctFields(combos, [idx](std::string_view combo) { return inputField(combo, idx); });
 }
 
+// Whether `field` of some combination is `text`: one pass, nothing kept.
+template <typename Field>
+bool anyField(const CombinationSet& combos, Field field, std::string_view text) {
+  return std::any_of(combos.begin(), combos.end(),
+                     [&](const std::string& combo) { return field(combo) == text; });
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
 // Support queries
 
 TypeSet OperatorType::supportTypeSet(Symbol kind, std::string_view qtype) const {
-  const Entry entry = entryOf(kind);
-  if (entry.state == Entry::State::kScanned) {
-    return scanSupportTypes(supportMap.find(kind)->second, qtype).toTypeSet();
-  }
+  const Lookup found = lookUp(kind);
+  if (found.combos != nullptr) return scanSupportTypes(*found.combos, qtype).toTypeSet();
+  const Entry& entry = found.entry;
   TypeSet result;
   const std::size_t question = qtype.find('?');
   if (entry.state == Entry::State::kAbsent || question == std::string::npos) return result;
@@ -498,20 +539,17 @@ TypeSet OperatorType::supportTypeSet(Symbol kind, std::string_view qtype) const 
 }
 
 TypeSet OperatorType::outputSupportTypeSet(Symbol kind) const {
-  const Entry entry = entryOf(kind);
-  if (entry.state == Entry::State::kScanned) {
-    return distinctFields(supportMap.find(kind)->second, outputField).toTypeSet();
-  }
+  const Lookup found = lookUp(kind);
+  if (found.combos != nullptr) return distinctFields(*found.combos, outputField).toTypeSet();
   TypeSet result;
-  result.mask = entry.output;
+  result.mask = found.entry.output;
   return result;
 }
 
 TypeSet OperatorType::inputSupportTypeSet(Symbol kind, int idx) const {
-  const Entry entry = entryOf(kind);
-  if (entry.state == Entry::State::kScanned) {
-    return scanInputs(supportMap.find(kind)->second, idx).toTypeSet();
-  }
+  const Lookup found = lookUp(kind);
+  if (found.combos != nullptr) return scanInputs(*found.combos, idx).toTypeSet();
+  const Entry& entry = found.entry;
   TypeSet result;
   if (idx < 0) {
     if (entry.count != 0) result.others.emplace_back();  // the empty text
@@ -531,12 +569,10 @@ std::set<std::string> OperatorType::outputSupportTypes(Symbol kind) const {
 }
 
 bool OperatorType::isOutputSupport(Symbol kind, const std::string& qtype) const {
-  const Entry entry = entryOf(kind);
-  if (entry.state == Entry::State::kScanned) {
-    return distinctFields(supportMap.find(kind)->second, outputField).contains(qtype);
-  }
+  const Lookup found = lookUp(kind);
+  if (found.combos != nullptr) return anyField(*found.combos, outputField, qtype);
   const std::uint8_t code = codeOf(qtype);
-  return code != kNoCode && (entry.output & bit(code)) != 0;
+  return code != kNoCode && (found.entry.output & bit(code)) != 0;
 }
 
 std::set<std::string> OperatorType::inputSupportTypes(Symbol kind, int idx) const {
@@ -544,10 +580,12 @@ std::set<std::string> OperatorType::inputSupportTypes(Symbol kind, int idx) cons
 }
 
 bool OperatorType::isInputSupport(Symbol kind, const std::string& qtype, int idx) const {
-  const Entry entry = entryOf(kind);
-  if (entry.state == Entry::State::kScanned) {
-    return scanInputs(supportMap.find(kind)->second, idx).contains(qtype);
+  const Lookup found = lookUp(kind);
+  if (found.combos != nullptr) {
+    return anyField(
+        *found.combos, [idx](std::string_view combo) { return inputField(combo, idx); }, qtype);
   }
+  const Entry& entry = found.entry;
   if (idx < 0) return entry.count != 0 && qtype.empty();
   const std::uint8_t code = codeOf(qtype);
   return code != kNoCode && ((idx == 1 ? entry.input1 : entry.input0) & bit(code)) != 0;
@@ -555,6 +593,19 @@ bool OperatorType::isInputSupport(Symbol kind, const std::string& qtype, int idx
 
 // ---------------------------------------------------------------------------
 // Support queries by name
+
+std::set<std::string> OperatorType::supportTypes(std::string_view kind,
+                                                 const std::string& qtype) const {
+  return supportTypeSet(kind, qtype).toSet();
+}
+
+std::set<std::string> OperatorType::outputSupportTypes(std::string_view kind) const {
+  return outputSupportTypeSet(kind).toSet();
+}
+
+std::set<std::string> OperatorType::inputSupportTypes(std::string_view kind, int idx) const {
+  return inputSupportTypeSet(kind, idx).toSet();
+}
 
 TypeSet OperatorType::supportTypeSet(std::string_view kind, std::string_view qtype) const {
   const std::optional<Symbol> op = Symbol::find(kind);

@@ -8,11 +8,16 @@
 #include <string_view>  // std::string_view
 #include <vector>       // std::vector
 
-#include "onnx/common/interned_strings.h"
+// Relative, so that this project's symbol table is the one included even
+// where another library's "onnx/common/interned_strings.h" comes first on
+// the include path.
+#include "../onnx/common/interned_strings.h"
 
 namespace orvel {
 
-using onnx::Symbol;
+// The symbol table's own name for its Symbol, which stays this project's in
+// a file that also includes another library's onnx::Symbol.
+using onnx::qcaps::Symbol;
 
 /// Combination strings of one operator: data-type names joined by "-", the
 /// input types in input order and then the output type ("int8-int16-int32").
@@ -62,16 +67,29 @@ std::vector<Symbol> __concat__(std::vector<Symbol> a,  // NOLINT(bugprone-reserv
 /// The capability catalogue of one accelerator target: which data-type
 /// combinations each operator supports, and fixed operator groups.
 ///
-/// A catalogue is complete when its constructor returns and is never changed
-/// afterwards. `supportMap` is the source of truth: the target constructor
-/// derives an index from it (each operator's types per position, and its
-/// combinations as type codes), from which the queries answer; operators
-/// whose combinations the index cannot describe exactly are answered by
-/// reading their combination strings. Changing `supportMap` after
-/// construction therefore leaves the queries answering from the index of
-/// the original. No query inserts an operator into `supportMap`.
-/// Concurrent calls on one object are safe as long as nobody constructs or
-/// destroys it meanwhile.
+/// How the queries read `supportMap` (the five support queries, their
+/// by-name and `TypeSet` forms, and `isFloatOps`, all alike):
+/// - A catalogue made by the target constructor answers from the table that
+///   constructor built, and from nothing else: it indexes that table once,
+///   so later changes to `supportMap` (an entry added, replaced or erased)
+///   change none of its answers. Copies carry the same answers.
+/// - A catalogue made by `OperatorType()` has no index: it answers from
+///   `supportMap` as it is at each call, so a native caller can fill one by
+///   hand.
+/// No query inserts an operator into `supportMap`. Concurrent calls on one
+/// object are safe as long as nobody changes, constructs or destroys it
+/// meanwhile.
+///
+/// The groups are fixed. The predicates on one group (`getLutOps`,
+/// `isSupportedByLut`, `isElementwiseOps`, `isReduceOps`, `isSingleInt16Ops`)
+/// read this object's group as it is at each call. The rule lists of
+/// `isOutputMustInt16`, `isInputMustInt16` and `isInputMustSame` are
+/// process-wide: each is built once, on its first call in the process, from
+/// the groups of the object asked, and then shared by every catalogue. A
+/// native caller that edits `sameTypeOps`, `reduceOps`, `lutOps` or
+/// `compareOps` before that first call changes those rules for every
+/// catalogue in the process; an edit after it changes none of them. The
+/// target constructor reads the groups of the object it builds.
 class OperatorType {
  public:
   /// Empty support map, the eight fixed groups filled, `singleInt16Ops` empty.
@@ -81,6 +99,14 @@ class OperatorType {
   /// "corvel-e", "pelor" or "m55", matched exactly. Any other name gives an
   /// empty support map; nothing is reported.
   explicit OperatorType(const std::string& target);
+
+  OperatorType(const OperatorType&) = default;
+  OperatorType(OperatorType&&) = default;
+  /// All or nothing: when copying runs out of memory, `std::bad_alloc`
+  /// leaves this catalogue as it was.
+  OperatorType& operator=(const OperatorType& other);
+  OperatorType& operator=(OperatorType&&) = default;
+  ~OperatorType() = default;
 
   // Support queries. They read `supportMap` only; an operator without an
   // entry answers the empty set or false.
@@ -103,16 +129,20 @@ class OperatorType {
   TypeSet inputSupportTypeSet(Symbol kind, int idx) const;
 
   // The same queries with the operator named by text from outside, such as
-  // a model file. The name is looked up without being interned
-  // (`Symbol::find`), so asking keeps nothing; a name the symbol table does
-  // not hold answers as an operator without an entry, which it is: every key
-  // of a support map is a symbol that was interned before it was entered.
+  // a model file: a string literal, std::string or std::string_view alike.
+  // The name is looked up without being interned (`Symbol::find`), so
+  // asking keeps nothing; a name the symbol table does not hold answers as
+  // an operator without an entry, which it is: every key of a support map is
+  // a symbol that was interned before it was entered.
 
+  std::set<std::string> supportTypes(std::string_view kind, const std::string& qtype) const;
+  std::set<std::string> outputSupportTypes(std::string_view kind) const;
+  bool isOutputSupport(std::string_view kind, const std::string& qtype) const;
+  std::set<std::string> inputSupportTypes(std::string_view kind, int idx) const;
+  bool isInputSupport(std::string_view kind, const std::string& qtype, int idx) const;
   TypeSet supportTypeSet(std::string_view kind, std::string_view qtype) const;
   TypeSet outputSupportTypeSet(std::string_view kind) const;
-  bool isOutputSupport(std::string_view kind, const std::string& qtype) const;
   TypeSet inputSupportTypeSet(std::string_view kind, int idx) const;
-  bool isInputSupport(std::string_view kind, const std::string& qtype, int idx) const;
 
   // Group predicates, for the quantizer's native code.
 
@@ -153,7 +183,8 @@ class OperatorType {
   std::vector<Symbol> floatOnlyOps;
 
  private:
-  /// Lets the tests index a catalogue they filled by hand.
+  /// Lets the tests index a catalogue they filled by hand, and look at the
+  /// index.
   friend struct OperatorTypeTestAccess;
 
   /// One combination as type codes: input 0, input 1 as the rules read it
@@ -175,14 +206,24 @@ class OperatorType {
     std::uint16_t count = 0;
   };
 
-  /// Derives `index_` and `codes_` from `supportMap`.
-  void buildIndex();
-  /// The index entry of `kind`; an operator past the index's end is scanned
-  /// when it has an entry in `supportMap`.
-  Entry entryOf(Symbol kind) const;
+  /// What a query reads of one operator: its index entry, or, where the
+  /// index cannot describe it (or there is no index), its combination
+  /// strings. `combos` is null for an operator without an entry.
+  struct Lookup {
+    Entry entry;
+    const CombinationSet* combos = nullptr;
+  };
 
+  /// Indexes `supportMap` as it is now; from then on every query answers
+  /// from the index. All or nothing.
+  void buildIndex();
+  Lookup lookUp(Symbol kind) const;
+
+  bool indexed_ = false;
   std::vector<Entry> index_;  // by symbol id, up to the largest indexed one
   std::vector<Codes> codes_;
+  /// Copies of the combinations the index cannot describe as codes.
+  SupportMap unindexed_;
 };
 
 }  // namespace orvel

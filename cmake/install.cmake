@@ -8,6 +8,9 @@ set(QCAPS_DATA_DIR ${CMAKE_INSTALL_DATADIR}/qcaps)
 # shared prefix such as /usr/local gains only include/qcaps and include/qattrs.
 # The exported targets add those directories to their include path, so that
 # callers write the same includes as this tree: "catalogue/operator_type.h".
+# qcaps's also add include/ itself, so that a caller beside another library
+# with an onnx/ directory (ONNX's own) can name this project's headers
+# unambiguously: "qcaps/onnx/common/interned_strings.h".
 install(FILES onnx/common/interned_strings.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/qcaps/onnx/common)
 install(FILES catalogue/operator_type.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/qcaps/catalogue)

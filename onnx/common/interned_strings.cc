@@ -1,29 +1,34 @@
 #include "onnx/common/interned_strings.h"
 
+#include <unistd.h>  // getpid
+
 #include <array>        // std::array
 #include <chrono>       // std::chrono::steady_clock
 #include <cstdarg>      // va_list
 #include <cstdio>       // vsnprintf
 #include <cstring>      // std::memcpy
+#include <memory>       // std::make_unique
 #include <random>       // std::random_device
 #include <string_view>  // std::string_view
+#include <type_traits>  // std::is_nothrow_invocable_v
 
 namespace onnx {
+inline namespace qcaps {
 namespace {
 
 // Path of this file as reported in check failures: relative to the project
 // root, so that messages do not depend on where the tree was built.
 constexpr const char* kSourcePath = "onnx/common/interned_strings.cc";
 
-#define ONNX_BUILTIN_SYMBOL_TEXT(ident) #ident,
-#define ONNX_NAMED_SYMBOL_TEXT(ident, text) text,
+#define QCAPS_BUILTIN_SYMBOL_TEXT(ident) #ident,
+#define QCAPS_NAMED_SYMBOL_TEXT(ident, text) text,
 
 // Names of the builtins, indexed by id: string literals of static lifetime.
 constexpr const char* kBuiltinNames[] = {
-    ONNX_FORALL_BUILTIN_SYMBOLS(ONNX_BUILTIN_SYMBOL_TEXT, ONNX_NAMED_SYMBOL_TEXT)};
+    QCAPS_FORALL_BUILTIN_SYMBOLS(QCAPS_BUILTIN_SYMBOL_TEXT, QCAPS_NAMED_SYMBOL_TEXT)};
 
-#undef ONNX_BUILTIN_SYMBOL_TEXT
-#undef ONNX_NAMED_SYMBOL_TEXT
+#undef QCAPS_BUILTIN_SYMBOL_TEXT
+#undef QCAPS_NAMED_SYMBOL_TEXT
 
 static_assert(sizeof(kBuiltinNames) / sizeof(kBuiltinNames[0]) == kBuiltinSymbolCount,
               "one name per builtin constant");
@@ -142,28 +147,45 @@ class SipHash {
   uint64_t v3_;
 };
 
-// A 128-bit key from the system's random source. Where there is none, the
-// clock and this process's addresses (randomised by the loader) stand in:
-// weaker, but still unknown outside the process.
+// Where the system has no random source: the clock, the process id, and
+// addresses of the stack, the heap and this code, which the loader and the
+// allocator place at random. Weaker, but still unknown outside the process.
+std::array<uint64_t, 2> fallbackKey() {
+  const auto address = [](const void* p) {
+    return static_cast<uint64_t>(reinterpret_cast<std::uintptr_t>(p));
+  };
+  const auto heap = std::make_unique<char>();
+  const char stack = 0;
+  const std::array<uint64_t, 5> seed{
+      static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()),
+      static_cast<uint64_t>(::getpid()), address(&stack), address(heap.get()),
+      static_cast<uint64_t>(reinterpret_cast<std::uintptr_t>(&fallbackKey))};
+  const std::string_view text(reinterpret_cast<const char*>(seed.data()), sizeof seed);
+  return {SipHash(seed[0] ^ seed[2], seed[1] ^ seed[3]).hash(text),
+          SipHash(seed[3] ^ seed[4], seed[0] ^ seed[1]).hash(text)};
+}
+
+// A 128-bit key from the system's random source, or the fallback above.
 std::array<uint64_t, 2> randomKey() {
   try {
     std::random_device device;
     const auto word = [&device] { return (static_cast<uint64_t>(device()) << 32) ^ device(); };
     return {word(), word()};  // a braced list is evaluated in order
   } catch (...) {
-    const auto now =
-        static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-    const auto address = static_cast<uint64_t>(reinterpret_cast<std::uintptr_t>(&now));
-    const std::string_view seed(reinterpret_cast<const char*>(&now), sizeof now);
-    return {SipHash(now, address).hash(seed), SipHash(address, now).hash(seed)};
+    return fallbackKey();
   }
 }
 
 }  // namespace
 
-InternedStrings::KeyedHash::KeyedHash() : key_(randomKey()) {}
+InternedStrings::KeyedHash::KeyedHash() : key_(randomKey()) {
+  // libstdc++ keeps hash codes in the map nodes only for a hasher that may
+  // throw; see the class's comment.
+  static_assert(!std::is_nothrow_invocable_v<const KeyedHash&, std::string_view>,
+                "a noexcept hasher makes every bucket walk and rehash run SipHash again");
+}
 
-std::size_t InternedStrings::KeyedHash::operator()(std::string_view text) const noexcept {
+std::size_t InternedStrings::KeyedHash::operator()(std::string_view text) const {
   return static_cast<std::size_t>(SipHash(key_[0], key_[1]).hash(text));
 }
 
@@ -264,4 +286,5 @@ InternedStrings& globalStrings() {
   return table;
 }
 
+}  // namespace qcaps
 }  // namespace onnx

@@ -10,8 +10,6 @@
 #include <string_view>    // std::string_view
 #include <unordered_map>  // std::unordered_map
 
-namespace onnx {
-
 /// The builtin names, in id order: entry i of this list has id i. `SYM(Name)`
 /// gives the constant `kName` for the text "Name". `NAMED(Ident, "text")` is
 /// used where the text would make a reserved identifier: the six names that
@@ -21,7 +19,7 @@ namespace onnx {
 ///
 /// The ids are part of the interface: never insert, remove or reorder entries.
 // clang-format off
-#define ONNX_FORALL_BUILTIN_SYMBOLS(SYM, NAMED) \
+#define QCAPS_FORALL_BUILTIN_SYMBOLS(SYM, NAMED) \
   /* 0-9 */ \
   SYM(spatial) SYM(select_last_index) SYM(coordinate_transformation_mode) SYM(PythonOp) SYM(CppOp) \
   SYM(Param) SYM(Select) SYM(Return) SYM(Eval) SYM(add) \
@@ -156,18 +154,42 @@ namespace onnx {
   SYM(BevPoolingV2) SYM(DeformConv)
 // clang-format on
 
-#define ONNX_BUILTIN_SYMBOL_ENUMERATOR(ident) k##ident,
-#define ONNX_NAMED_SYMBOL_ENUMERATOR(ident, text) k##ident,
+/// Everything this header declares lives in `onnx::qcaps`, an inline
+/// namespace: callers name it `onnx::Symbol`, `onnx::InternedStrings`,
+/// `onnx::assert_error`, `onnx::barf` and so on, while its link names carry
+/// `qcaps`. So a program may also link another library's `onnx::Symbol`
+/// (ONNX's own C++ library has one) and each side keeps its own table, ids
+/// and error types: neither definition silently replaces the other.
+///
+/// A file that includes both this header and another library's
+/// `onnx/common/interned_strings.h` defines `QCAPS_BESIDE_ONNX` before its
+/// first include, and reaches this project's headers as
+/// "qcaps/onnx/common/interned_strings.h" and "qcaps/catalogue/operator_type.h"
+/// (the installed package puts both spellings on the include path). There
+/// `onnx::Symbol` is the other library's and this project's names are
+/// `onnx::qcaps::Symbol` and so on; `orvel::Symbol` is always this project's.
+/// Without the macro such a file does not compile, and the compiler's
+/// message quotes the declaration at the end of this header, which says to
+/// define it.
+namespace onnx {
+#if defined(QCAPS_BESIDE_ONNX)
+namespace qcaps {
+#else
+inline namespace qcaps {
+#endif
+
+#define QCAPS_BUILTIN_SYMBOL_ENUMERATOR(ident) k##ident,
+#define QCAPS_NAMED_SYMBOL_ENUMERATOR(ident, text) k##ident,
 
 /// Compile-time ids of the builtin names. `kBuiltinSymbolCount` (437) is both
 /// the number of builtins and the first id handed out at run time.
 enum BuiltinSymbol : uint32_t {
-  ONNX_FORALL_BUILTIN_SYMBOLS(ONNX_BUILTIN_SYMBOL_ENUMERATOR, ONNX_NAMED_SYMBOL_ENUMERATOR)
+  QCAPS_FORALL_BUILTIN_SYMBOLS(QCAPS_BUILTIN_SYMBOL_ENUMERATOR, QCAPS_NAMED_SYMBOL_ENUMERATOR)
       kBuiltinSymbolCount
 };
 
-#undef ONNX_BUILTIN_SYMBOL_ENUMERATOR
-#undef ONNX_NAMED_SYMBOL_ENUMERATOR
+#undef QCAPS_BUILTIN_SYMBOL_ENUMERATOR
+#undef QCAPS_NAMED_SYMBOL_ENUMERATOR
 
 /// A name, held as a 32-bit id. Ids below `kBuiltinSymbolCount` are the
 /// builtins; larger ones are handed out by the process-wide table on first
@@ -268,10 +290,16 @@ class InternedStrings {
   /// read from files intern in expected constant time, however they were
   /// crafted. (The standard library's string hash is unkeyed, and colliding
   /// names for it are easy to compute.)
+  ///
+  /// The call is deliberately not `noexcept`: libstdc++ then keeps each
+  /// name's hash code in its map node, so walking a bucket compares codes
+  /// before names and a rehash hashes nothing again.
   class KeyedHash {
    public:
     KeyedHash();
-    std::size_t operator()(std::string_view text) const noexcept;
+    /// A fixed key, for checking the hash against known values.
+    explicit KeyedHash(const std::array<uint64_t, 2>& key) : key_(key) {}
+    std::size_t operator()(std::string_view text) const;
 
    private:
     std::array<uint64_t, 2> key_;
@@ -290,4 +318,11 @@ class InternedStrings {
 /// at exit. If its construction throws, the next call tries again.
 InternedStrings& globalStrings();
 
+}  // namespace qcaps
+
+#if !defined(QCAPS_BESIDE_ONNX)
+// clang-format off
+using Symbol = qcaps::Symbol;  // Another onnx::Symbol in this file? #define QCAPS_BESIDE_ONNX first.
+// clang-format on
+#endif
 }  // namespace onnx

@@ -6,6 +6,7 @@
 
 #include "attrs/calibration_attrs.h"
 #include "attrs/quantization_attrs.h"
+#include "beside_onnx.h"
 #include "catalogue/operator_type.h"
 
 namespace {
@@ -25,6 +26,8 @@ int main() {
         "corvel Conv input 1 is float32 or int8");
   check(corvel.isInputSupport(onnx::Symbol(std::string("Conv")), "int16", 0),
         "corvel Conv takes an int16 first input");
+  check(corvel.inputSupportTypes("Conv", 1) == corvel.inputSupportTypes(onnx::kConv, 1),
+        "queries take the operator by name");
   check(corvel.supportTypes(onnx::kReduceMean, "int8-?") == std::set<std::string>{"int16", "int8"},
         "corvel ReduceMean outputs for int8");
   check(corvel.isSupportedByLut(onnx::kSigmoid) && !corvel.isSupportedByLut(onnx::kRelu),
@@ -38,5 +41,6 @@ int main() {
   tessar::CalibrationAttrs calib;
   calib.set_kl();
   check(calib.number_of_methods() == 1, "one calibration method");
+  failures += besideOnnxFailures();
   return failures == 0 ? 0 : 1;
 }

@@ -7,6 +7,8 @@
 #include <map>
 #include <set>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "catalogue/operator_type.h"
 #include "failing_allocator.h"
@@ -114,6 +116,33 @@ TEST(AllocationFailure, QueriesSurfaceBadAllocAndLeaveTheCatalogueUnchanged) {
     EXPECT_EQ(answer, test.expected) << test.name;
   }
   EXPECT_EQ(contents(m55), before);
+}
+
+TEST(AllocationFailure, CopyAssignmentIsAllOrNothing) {
+  const OperatorType m55("m55");
+  OperatorType target("tamsin");
+  // Everything the copy changes: the map, a group that differs, and the
+  // answers of the operators either table holds.
+  std::vector<Symbol> ops{kZtQuantize};
+  for (const auto& entry : m55.supportMap) ops.push_back(entry.first);
+  for (const auto& entry : target.supportMap) ops.push_back(entry.first);
+  const auto state = [&ops](const OperatorType& c) {
+    std::vector<std::set<std::string>> answers;
+    for (const Symbol op : ops) {
+      answers.push_back(c.outputSupportTypes(op));
+      answers.push_back(c.inputSupportTypes(op, 1));
+      answers.push_back(c.supportTypes(op, "int8-?"));
+      answers.push_back(
+          {c.isFloatOps(op) ? "float" : "", c.isInputSupport(op, "int16", 0) ? "16" : ""});
+    }
+    return std::make_tuple(contents(c), ids(c.singleInt16Ops), answers);
+  };
+  const auto before = state(target);
+  ASSERT_NE(before, state(m55));
+  const std::size_t points =
+      sweep([&] { target = m55; }, [&] { EXPECT_EQ(state(target), before); });
+  report("tamsin = m55", points);
+  EXPECT_EQ(state(target), state(m55));
 }
 
 TEST(AllocationFailure, QueryWithANameSeenForTheFirstTime) {

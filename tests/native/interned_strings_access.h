@@ -2,14 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 
 #include "onnx/common/interned_strings.h"
 
 namespace onnx {
+inline namespace qcaps {
 
 /// Reaches the private state of a symbol table, for checking its invariants.
 struct InternedStringsTestAccess {
@@ -19,6 +22,18 @@ struct InternedStringsTestAccess {
     return table.sym_to_string_;
   }
   static std::mutex& mutex(InternedStrings& table) { return table.mutex_; }
+
+  /// The table's hash of `text` under a fixed key.
+  static uint64_t hash(const std::array<uint64_t, 2>& key, std::string_view text) {
+    return InternedStrings::KeyedHash(key)(text);
+  }
+
+  /// Empties both maps, builtins included, leaving the builtin table alone
+  /// to answer for the builtins.
+  static void clearMaps(InternedStrings& table) {
+    table.string_to_sym_.clear();
+    table.sym_to_string_.clear();
+  }
 
   /// True when the lock is free (it is taken and released again).
   static bool unlocked(InternedStrings& table) {
@@ -45,4 +60,5 @@ struct InternedStringsTestAccess {
   }
 };
 
+}  // namespace qcaps
 }  // namespace onnx

@@ -4,6 +4,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "catalogue/operator_type.h"
@@ -12,6 +13,20 @@ namespace orvel {
 
 struct OperatorTypeTestAccess {
   static void buildIndex(OperatorType& catalogue) { catalogue.buildIndex(); }
+
+  /// The operators of the support map that the index does not describe as
+  /// type codes (all of them, for a catalogue without an index).
+  static std::vector<uint32_t> unindexed(const OperatorType& catalogue) {
+    std::vector<uint32_t> ops;
+    for (const auto& entry : catalogue.supportMap) {
+      const uint32_t id = entry.first;
+      if (id >= catalogue.index_.size() ||
+          catalogue.index_[id].state != OperatorType::Entry::State::kIndexed) {
+        ops.push_back(id);
+      }
+    }
+    return ops;
+  }
 };
 
 namespace {
@@ -127,6 +142,28 @@ TEST_F(SupportQueries, QueriesByNameAnswerAsBySymbolAndInternNothing) {
   EXPECT_TRUE(catalogue.inputSupportTypeSet(unknown, -1).toSet().empty());
   EXPECT_FALSE(catalogue.isInputSupport(unknown, "", -1));
   EXPECT_EQ(Symbol::find(unknown), std::nullopt);  // asking interned nothing
+}
+
+// Each of the five by-name queries takes `name` as it is, and answers as the
+// query by symbol does.
+template <typename Name>
+void expectAnswersByName(const OperatorType& c, Name name, Symbol op) {
+  EXPECT_EQ(c.supportTypes(name, "int8-?"), c.supportTypes(op, "int8-?"));
+  EXPECT_EQ(c.outputSupportTypes(name), c.outputSupportTypes(op));
+  EXPECT_EQ(c.inputSupportTypes(name, 0), c.inputSupportTypes(op, 0));
+  EXPECT_EQ(c.isOutputSupport(name, "int16"), c.isOutputSupport(op, "int16"));
+  EXPECT_EQ(c.isInputSupport(name, "int16", 0), c.isInputSupport(op, "int16", 0));
+}
+
+TEST(QueriesByName, TakeALiteralAStringOrAView) {
+  const OperatorType corvel("corvel");
+  ASSERT_EQ(corvel.inputSupportTypes(kConv, 0), (Strings{"float32", "int16", "int8"}));
+  ASSERT_EQ(corvel.supportTypes(kConv, "int8-?"), (Strings{"int16", "int32", "int8"}));
+  ASSERT_TRUE(corvel.isOutputSupport(kConv, "int16"));
+  expectAnswersByName(corvel, "Conv", kConv);
+  expectAnswersByName(corvel, std::string("Conv"), kConv);
+  expectAnswersByName(corvel, std::string_view("Conv"), kConv);
+  expectAnswersByName(corvel, "ReduceMean", kReduceMean);
 }
 
 TEST_F(SupportQueries, EmptyEntryAnswersNothing) {
@@ -258,6 +295,64 @@ TEST_P(IndexAgainstScan, EveryQueryAgrees) {
 INSTANTIATE_TEST_SUITE_P(Targets, IndexAgainstScan,
                          ::testing::Values("tamsin", "tamsin2", "corvel", "corvel-e", "pelor",
                                            "m55", "unknown", kMixed));
+
+TEST(ShippedTables, TheIndexDescribesEveryOperator) {
+  for (const char* target : {"tamsin", "tamsin2", "corvel", "corvel-e", "pelor", "m55"}) {
+    const OperatorType catalogue(target);
+    ASSERT_FALSE(catalogue.supportMap.empty()) << target;
+    EXPECT_EQ(OperatorTypeTestAccess::unindexed(catalogue), std::vector<uint32_t>{}) << target;
+  }
+  // What the helper reports when the index cannot describe an operator.
+  EXPECT_EQ(OperatorTypeTestAccess::unindexed(indexedCatalogue(kMixed)),
+            std::vector<uint32_t>{kConv});
+}
+
+// Every answer a catalogue gives about `ops`, as text.
+std::vector<std::string> answersAbout(const OperatorType& c, const std::vector<Symbol>& ops) {
+  const auto text = [](const Strings& set) {
+    std::string joined;
+    for (const std::string& s : set) joined += s + ",";
+    return joined;
+  };
+  std::vector<std::string> answers;
+  for (const Symbol op : ops) {
+    std::string line = text(c.outputSupportTypes(op)) + ";" + text(c.supportTypes(op, "x-?-x")) +
+                       ";" + text(c.supportTypes(op, "int8-?"));
+    for (const int idx : {-1, 0, 1, 2}) line += ";" + text(c.inputSupportTypes(op, idx));
+    line += c.isInputSupport(op, "int16", 0) ? ";in" : ";-";
+    line += c.isOutputSupport(op, "int8") ? ";out" : ";-";
+    line += c.isFloatOps(op) ? ";float" : ";-";
+    answers.push_back(line);
+  }
+  return answers;
+}
+
+class EditedTargetCatalogue : public ::testing::TestWithParam<const char*> {};
+
+// A target's catalogue answers from the table it was built with: entries
+// added, replaced or erased afterwards change no query's answer, for an
+// operator the index describes, one it keeps strings for, or one that is new.
+TEST_P(EditedTargetCatalogue, AnswersAsBuilt) {
+  OperatorType catalogue = indexedCatalogue(GetParam());
+  const Symbol added(std::string("an operator entered after construction"));
+  std::vector<Symbol> ops{added};
+  for (uint32_t id = 0; id < kBuiltinSymbolCount; ++id)
+    ops.emplace_back(static_cast<BuiltinSymbol>(id));
+  const std::vector<std::string> before = answersAbout(catalogue, ops);
+
+  SupportMap& map = catalogue.supportMap;
+  map[kGridSample] = {"int8-int8-int8"};
+  map[kMatMul] = {"float32-float32-float32"};
+  map.erase(kConv);
+  map.erase(kSoftmax);
+  map[added] = {"int8-int8", "bogus"};
+  EXPECT_EQ(answersAbout(catalogue, ops), before);
+  const OperatorType copy = catalogue;
+  EXPECT_EQ(answersAbout(copy, ops), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Targets, EditedTargetCatalogue,
+                         ::testing::Values("tamsin", "corvel", "m55", "unknown", kMixed));
 
 }  // namespace
 }  // namespace orvel
