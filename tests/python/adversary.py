@@ -1098,7 +1098,8 @@ def judge(call, shape, answered, outcome, options, was, grew):
     allow; else raises Broken. `shape` is the call's positional and keyword
     Args, and `was` the state of the object called."""
     kind, member = map(sys.intern, call.entry.split("."))
-    what, name = f"{call.entry} by {call.route}", type(outcome).__name__
+    # A fault is told apart by whose code raised, else by what was raised.
+    what, name = f"{call.entry} by {call.route}", tag_of(outcome) or type(outcome).__name__
     named, overloads = SIGNATURES.get(call.entry, (False, [[]]))
     fits = [(p, bind(named, p, *shape)) for p in overloads]
     fits = [(p, values) for p, values in fits if values is not None]
