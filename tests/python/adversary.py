@@ -8,15 +8,17 @@ point with objects whose code runs while the call converts them (and
 empties the call's own containers, which drops the last references to the
 other arguments, re-enters the modules, changes classes, or raises), or
 changes classes and what is alive between calls. The campaign runs RUNS
-times (default 3), each in a world of its own, with a collection at every
-allocation of a tracked object.
+times (default 3), each in a world of its own, with the collector's
+threshold at 1 (a collection at every other allocation of a tracked
+object) and the interpreter's free lists emptied before each call, so that
+the binding's own allocations start collections too.
 
 Every call is judged as it returns: it gives the answer of the catalogue's
 model or of the qattrs rules, or raises what the rules allow. Prints one
-JSON line: the rules seen broken, as [category, text] pairs, and how much
-malloc's heap and the interpreter's blocks grew from the end of the first
-run to the end of the last. A crash, an abort or a hang is the parent's to
-see.
+JSON line: the rules seen broken, as [category, detail, text] triples, and
+how much malloc's heap and the interpreter's blocks grew from the end of
+the first run to the end of the last. A crash, an abort or a hang is the
+parent's to see.
 """
 
 import _thread
