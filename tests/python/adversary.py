@@ -1109,10 +1109,10 @@ def judge(call, shape, answered, outcome, options, was, grew):
     if tag == "signal" and "timer" in options:
         return None
     if not fits:
-        if answered or type(outcome) is not TypeError or tag is not None:
-            raise Broken(
-                "exception", f"{what} fits no overload, yet ended in {show(outcome)}", name
-            )
+        if answered:
+            raise Broken("answer", f"{what} fits no overload, yet answered {show(outcome)}", kind)
+        if type(outcome) is not TypeError or tag is not None:
+            raise Broken("exception", f"{what} fits no overload, yet raised {show(outcome)}", name)
         return None
     params, values = fits[0]
     convs = ["self"] + [p[1] for p in params]
