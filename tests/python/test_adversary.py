@@ -247,7 +247,7 @@ reads = [
             [("range", 2**62), ("range", 10**15), ("seq", 2**62, [1, 2], (), None)]
         ).map(lambda value: [(None, value)]),
     ),
-    st.just(("call", "CA", "CA.__init__", "attr", [(None, ("range", 5 * 10**6))], ("timer",))),
+    st.just(("call", "CA", "CA.__init__", "attr", [(None, ("range", 2 * 10**7))], ("timer",))),
 ]
 if SANITIZED:
     del reads[0]
