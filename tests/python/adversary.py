@@ -36,6 +36,7 @@ import sys
 import time
 import weakref
 
+import attrs_model
 import catalogue_model as model
 import heap
 import qattrs
@@ -59,21 +60,7 @@ PYOBJECT_CALL.argtypes = [ctypes.py_object] * 3
 
 # --- the qattrs rules and the catalogue's answers --------------------------------
 
-FLAGS = {  # flag: (its bit, the bits its setter clears)
-    "scale": (0x1, 0x2),
-    "shift": (0x2, 0x1),
-    "symmetric": (0x10, 0x20),
-    "asymmetric": (0x20, 0x10),
-    "static": (0x100, 0x200),
-    "dynamic": (0x200, 0x100),
-    "per_tensor": (0x1000, 0x6000),
-    "per_channel": (0x2000, 0x5000),
-    "per_block": (0x4000, 0x3000),
-    "feature": (0x10000, 0x20000),
-    "weight": (0x20000, 0x10000),
-}
-CODES = {"max": 1, "kl": 2, "percentile": 4, "min_max": 8, "max_per_channel": 16}
-CODES["percentile_per_channel"] = 32
+FLAGS, CODES = attrs_model.FLAGS, attrs_model.CODES
 MUTATING = {name for cls in (QA, CA) for name in vars(cls) if name.startswith("set_")}
 
 
@@ -409,8 +396,8 @@ class Hook:
     outside the call it was made for. `fin` runs when it is freed: from
     __del__, or from a weak reference's callback."""
 
-    def __init__(self, call, spec, tag="argument"):
-        actions, outcome, fin = (*spec, None, None, None)[:3]
+    def __init__(self, call, recipe, tag="argument"):
+        actions, outcome, fin = (*recipe, None, None, None)[:3]
         self.call, self.actions, self.outcome, self.tag = call, actions or (), outcome, tag
         self.record, self.fin = Record(), fin
         if fin and fin[0] == "weak":
@@ -439,8 +426,8 @@ def run_fin(actions, _reference):
 
 
 class Index(Hook):
-    def __init__(self, call, value, spec):
-        super().__init__(call, spec)
+    def __init__(self, call, value, recipe):
+        super().__init__(call, recipe)
         self.value = value
 
     def __index__(self):
@@ -452,8 +439,8 @@ class Number(Hook):
     """A number with no __index__, as Decimal: converts by int() and a
     comparison with that."""
 
-    def __init__(self, call, value, spec):
-        super().__init__(call, spec)
+    def __init__(self, call, value, recipe):
+        super().__init__(call, recipe)
         self.value = value
 
     def __int__(self):
@@ -473,8 +460,8 @@ class Sequence(Hook):
     """A sequence of __len__ and __getitem__ alone that claims `claimed`
     items; its hook runs at `at`, "len" or an index."""
 
-    def __init__(self, call, claimed, items, spec, at):
-        super().__init__(call, spec, "sequence")
+    def __init__(self, call, claimed, items, recipe, at):
+        super().__init__(call, recipe, "sequence")
         self.claimed, self.items, self.at = claimed, items, at
 
     def __len__(self):
@@ -497,9 +484,9 @@ class Key(str):
     """A keyword name: a str with a text of its own that hashes as another
     text, and whose __eq__ runs code. Matching names runs none of it."""
 
-    def __new__(cls, call, text, hash_as, spec):
+    def __new__(cls, call, text, hash_as, recipe):
         key = super().__new__(cls, text)
-        key.hook, key.hash_as = Hook(call, spec, "keyword"), hash_as
+        key.hook, key.hash_as = Hook(call, recipe, "keyword"), hash_as
         return key
 
     def __hash__(self):
@@ -715,24 +702,24 @@ def plain(obj):
     return Arg(states.__getitem__)
 
 
-def build(spec, call):
-    """The object a value spec names, and its Arg."""
-    if not isinstance(spec, tuple):
-        obj = fresh(spec)
+def build(recipe, call):
+    """The object a value recipe names, and its Arg."""
+    if not isinstance(recipe, tuple):
+        obj = fresh(recipe)
         return obj, plain(obj)
-    kind = spec[0]
+    kind = recipe[0]
     if kind in ("index", "number"):
-        hook = (Index if kind == "index" else Number)(call, spec[1], spec[2])
-        return hook, Arg(functools.partial(hooked_state, hook.record, spec[1]))
+        hook = (Index if kind == "index" else Number)(call, recipe[1], recipe[2])
+        return hook, Arg(functools.partial(hooked_state, hook.record, recipe[1]))
     if kind in ("decimal", "strsub", "bytearray"):
         maker = {"decimal": decimal.Decimal, "strsub": type("Text", (str,), {})}
-        obj = maker.get(kind, lambda text: bytearray(text, "ascii"))(spec[1])
+        obj = maker.get(kind, lambda text: bytearray(text, "ascii"))(recipe[1])
         return obj, plain(obj)
-    if kind in ("named", "object"):  # of a class whose name has spec[1] characters
-        obj = type("N" * spec[1], (), {})() if kind == "named" else object()
+    if kind in ("named", "object"):  # of a class whose name has recipe[1] characters
+        obj = type("N" * recipe[1], (), {})() if kind == "named" else object()
         return obj, Arg(lambda conv: refuse())
     if kind in ("list", "tuple", "deque"):
-        parts = [build(item, call) for item in spec[1]]
+        parts = [build(item, call) for item in recipe[1]]
         obj = {"list": list, "tuple": tuple, "deque": collections.deque}[kind](p for p, _ in parts)
         if kind != "tuple":
             call.containers.append(obj)
@@ -742,7 +729,7 @@ def build(spec, call):
             lambda conv: read_state(items, call.shrank) if conv == "codes" else refuse()
         )
     if kind == "range":
-        n = spec[1]
+        n = recipe[1]
         obj = range(n)
         if n >= NEVER_HELD:
             return obj, Arg(lambda conv: State(memory=True) if conv == "codes" else refuse())
@@ -752,11 +739,11 @@ def build(spec, call):
             )
         return obj, plain(obj)
     if kind == "seq":
-        _, claimed, items, hook, at = spec
+        _, claimed, items, hook, at = recipe
         seq = Sequence(call, claimed, [fresh(i) for i in items], hook, at)
         call.containers.append(seq)
         return seq, Arg(functools.partial(sequence_state, seq.record, claimed, items, at, call))
-    raise ValueError(f"no such value: {spec!r}")
+    raise ValueError(f"no such value: {recipe!r}")
 
 
 def hooked_state(record, value, conv):
@@ -787,15 +774,15 @@ def sequence_state(record, claimed, items, at, call, conv):
     return state
 
 
-def key_of(spec, call):
-    """A keyword name for a key spec, and the text it is matched by (None
+def key_of(recipe, call):
+    """A keyword name for a key recipe, and the text it is matched by (None
     for a name that is no str)."""
-    if isinstance(spec, str):
-        return fresh(spec), spec
-    if spec[0] == "key":
-        _, text, hash_as, hook = spec
+    if isinstance(recipe, str):
+        return fresh(recipe), recipe
+    if recipe[0] == "key":
+        _, text, hash_as, hook = recipe
         return Key(call, text, hash_as, hook), text
-    return spec[1], None
+    return recipe[1], None
 
 
 # --- calls -----------------------------------------------------------------------------------
@@ -914,8 +901,8 @@ def checked_call(step):
 
     # The arguments, held by the call's own tuple, dict and sequences alone.
     values, positional, keywords, keyword_dict, hashes = [], [], [], {}, set()
-    for key, spec in args:
-        value, arg = (obj, self_arg) if spec == ("self",) else build(spec, call)
+    for key, recipe in args:
+        value, arg = (obj, self_arg) if recipe == ("self",) else build(recipe, call)
         if key is None:
             values.append(value)
             positional.append(arg)
@@ -929,7 +916,7 @@ def checked_call(step):
         del value
     # A bound method and a class pass their object first; a function of the
     # class is given it first unless a step placed it.
-    if route == "attr" or all(spec != ("self",) for _, spec in args):
+    if route == "attr" or all(recipe != ("self",) for _, recipe in args):
         positional.insert(0, self_arg)
         if route != "attr":
             values.insert(0, obj)

@@ -1,5 +1,6 @@
 import decimal
 
+import attrs_model
 import pytest
 import qattrs
 from hypothesis import given
@@ -7,20 +8,7 @@ from hypothesis import strategies as st
 
 INT64_MIN, INT64_MAX = -(2**63), 2**63 - 1
 
-# name: (bit, bits the setter clears)
-FLAGS = {
-    "scale": (0x1, 0x2),
-    "shift": (0x2, 0x1),
-    "symmetric": (0x10, 0x20),
-    "asymmetric": (0x20, 0x10),
-    "static": (0x100, 0x200),
-    "dynamic": (0x200, 0x100),
-    "per_tensor": (0x1000, 0x6000),
-    "per_channel": (0x2000, 0x5000),
-    "per_block": (0x4000, 0x3000),
-    "feature": (0x10000, 0x20000),
-    "weight": (0x20000, 0x10000),
-}
+FLAGS = attrs_model.FLAGS
 
 QUANT_MEMBERS = (
     ["get_value"]
@@ -42,14 +30,7 @@ QUANT_MEMBERS = (
     ]
     + [f"is_{n}" for n in FLAGS]
 )
-CALIB_CODES = {
-    "max": 1,
-    "kl": 2,
-    "percentile": 4,
-    "min_max": 8,
-    "max_per_channel": 16,
-    "percentile_per_channel": 32,
-}
+CALIB_CODES = attrs_model.CODES
 CALIB_MEMBERS = [f"set_{n}" for n in CALIB_CODES] + ["get_value", "number_of_methods"]
 
 
