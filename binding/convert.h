@@ -168,8 +168,9 @@ template <>
 struct type_caster<binding::IntegerList> {
   PYBIND11_TYPE_CASTER(binding::IntegerList, make_caster<std::vector<int64_t>>::name);
 
-  // Reads the sequence as `list()` does: sized from its length, then
-  // iterated, which takes linear time for every built-in sequence. A length
+  // Reads the sequence as `list()` does: sized from its length, or from its
+  // length hint where it has no length, then iterated, which takes linear
+  // time for every built-in sequence. A length
   // that can never be held raises MemoryError before anything is read; a
   // sequence that yields fewer items than it claims gives what it yields,
   // and what the iteration raises reaches the caller. Signals are checked
@@ -180,7 +181,7 @@ struct type_caster<binding::IntegerList> {
     if (PySequence_Check(sequence) == 0 || PyUnicode_Check(sequence) || PyBytes_Check(sequence)) {
       return false;
     }
-    const Py_ssize_t size = PySequence_Size(sequence);
+    const Py_ssize_t size = PyObject_LengthHint(sequence, 0);
     if (size < 0) throw error_already_set();
     std::vector<int64_t> values;
     if (static_cast<std::size_t>(size) > values.max_size()) throw std::bad_alloc();

@@ -19,6 +19,8 @@
 // - pybind11's records of classes are neither read to find an instance's
 //   storage nor changed; what Python code sees during a deallocation is
 //   what it sees at any other time.
+// - This module's pybind11 metaclass makes, changes and frees classes
+//   through this header's slots or `type`'s own, never pybind11's.
 
 #include <pybind11/pybind11.h>
 
@@ -168,10 +170,21 @@ inline void freeClass(PyObject* cls) {
   Py_DECREF(meta);
 }
 
+/// Points the slot wrapper `name` in `type`'s dictionary, which keeps the
+/// slot the type had when it was made, at `slot`: a derived metaclass reaches
+/// the slot through it (`super().__call__`, `type(cls).__setattr__`).
+inline void retargetWrapper(PyTypeObject* type, const char* name, void* slot) {
+  PyObject* wrapper = PyDict_GetItemString(type->tp_dict, name);  // borrowed
+  if (wrapper != nullptr && Py_TYPE(wrapper) == &PyWrapperDescr_Type) {
+    reinterpret_cast<PyWrapperDescrObject*>(wrapper)->d_wrapped = slot;
+  }
+}
+
 /// Gives this module's pybind11 metaclass and common base the slots above.
-/// Both belong to this module alone. The metaclass's `__call__`, which a
-/// derived metaclass reaches through `super()`, wraps the slot it had when
-/// it was made, and is pointed at the new one too.
+/// Both belong to this module alone. The metaclass sets and deletes class
+/// attributes as `type` does: pybind11's own asks the attribute it replaces
+/// whether it is a static property, through that object's own `__class__`,
+/// while holding it borrowed, and no class here has static properties.
 inline void guardCommonTypes() {
   const auto& internals = py::detail::get_internals();
   auto* base = reinterpret_cast<PyTypeObject*>(internals.instance_base);
@@ -179,12 +192,11 @@ inline void guardCommonTypes() {
   if (meta->tp_call == makeInstance) return;
   base->tp_new = refuseCommonBase;
   meta->tp_call = makeInstance;
+  meta->tp_setattro = PyType_Type.tp_setattro;
   meta->tp_dealloc = freeClass;
-  PyObject* call = PyDict_GetItemString(meta->tp_dict, "__call__");  // borrowed
-  if (call != nullptr && Py_TYPE(call) == &PyWrapperDescr_Type) {
-    reinterpret_cast<PyWrapperDescrObject*>(call)->d_wrapped =
-        reinterpret_cast<void*>(makeInstance);
-  }
+  retargetWrapper(meta, "__call__", reinterpret_cast<void*>(makeInstance));
+  retargetWrapper(meta, "__setattr__", reinterpret_cast<void*>(PyType_Type.tp_setattro));
+  retargetWrapper(meta, "__delattr__", reinterpret_cast<void*>(PyType_Type.tp_setattro));
   PyType_Modified(base);
   PyType_Modified(meta);
 }

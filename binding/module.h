@@ -75,11 +75,19 @@ inline PyObject* raiseHandledException() noexcept {
 /// subinterpreter is refused before pybind11 first looks for its process
 /// state. The file loaded a second time under another name is refused: the
 /// interpreter keeps the module definition of the first load, which
-/// pybind11 would write over. Every step after the version check runs
-/// inside pybind11's handler, which turns failures into ImportError, and
-/// one more that does the same for what is no `std::exception`.
+/// pybind11 would write over. pybind11 finds its registry in `builtins`
+/// under a name of this module's own; an object already there, which would
+/// be taken for the registry or make pybind11 fail halfway, is refused
+/// before pybind11 starts. pybind11 starts once per process: an import
+/// that fails after that, in pybind11's start or in the interpreter's steps
+/// after this entry, leaves a registry that cannot be built again, and
+/// every later import of the module in the process is refused.
+/// Every step after the version check runs inside pybind11's handler, which
+/// turns failures into ImportError, and one more that does the same for
+/// what is no `std::exception`.
 inline PyObject* initModule(const char* name, PyModuleDef* def, void (*init)(py::module_&)) {
   PYBIND11_CHECK_PYTHON_VERSION
+  static bool started = false;
   if (!inMainInterpreter()) {
     PyErr_Format(PyExc_ImportError,
                  "%s cannot be imported in a subinterpreter; import it in the main interpreter",
@@ -90,12 +98,27 @@ inline PyObject* initModule(const char* name, PyModuleDef* def, void (*init)(py:
   // once a load has completed.
   if (def->m_base.m_copy != nullptr) {
     PyErr_Format(PyExc_ImportError,
-                 "%s is already loaded in this process and cannot be loaded again under "
-                 "another name",
+                 "%s: its file is already loaded in this process under another name and cannot "
+                 "be loaded again",
                  name);
     return nullptr;
   }
+  if (started) {
+    PyErr_Format(PyExc_ImportError,
+                 "%s failed to import earlier in this process and cannot be imported again; "
+                 "start a new interpreter",
+                 name);
+    return nullptr;
+  }
+  if (PyDict_GetItemString(PyEval_GetBuiltins(), PYBIND11_INTERNALS_ID) != nullptr) {
+    PyErr_Format(PyExc_ImportError,
+                 "%s keeps its pybind11 registry as builtins.%s, which is taken; delete it "
+                 "and import again",
+                 name, PYBIND11_INTERNALS_ID);
+    return nullptr;
+  }
   if (!prepareThread()) return nullptr;
+  started = true;
   try {
     PYBIND11_ENSURE_INTERNALS_READY
     auto m = py::module_::create_extension_module(name, nullptr, def);

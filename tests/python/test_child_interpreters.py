@@ -904,6 +904,76 @@ PYBIND11_FAULTS = {
     ]
 }
 
+# The metaclass sets a class attribute as `type` does: the attribute it
+# replaces is not asked what it is, so its `__class__` runs no code.
+STATIC_PROPERTY_LIE = """
+import gc
+types = [t for t in gc.get_objects()
+         if isinstance(t, type) and t.__name__ == 'pybind11_static_property']
+class Liar:
+    @property
+    def __class__(self):
+        if FREE:
+            del X.foo  # frees this very object while the assignment holds it
+        return types[0]
+answers = []
+for types[0] in types:
+    for X in (type('X', (BASE,), {}), type(BASE)('X', (), {})):
+        X.foo = Liar()
+        X.foo = 1
+        type(X).__setattr__(X, 'bar', Liar())
+        type(X).__setattr__(X, 'bar', 2)
+        type(X).__delattr__(X, 'bar')
+        answers.append((X.foo, hasattr(X, 'bar')))
+print(len(types), set(answers))
+"""
+
+# What a module's first import finds under its registry's name in builtins.
+REGISTRY_NAME = """
+import builtins
+import qattrs
+name = next(k for k in vars(builtins) if k.startswith('__pybind11_internals') and '_qattrs' in k)
+name = name.replace('_qattrs', '_qcaps')
+builtins.__dict__[name] = eval(PLANTED)
+try:
+    import qcaps
+except ImportError as error:
+    print('ImportError:', str(error).replace(name, 'NAME'))
+del builtins.__dict__[name]
+import qcaps
+print(type(qcaps.OperatorType) is type(qattrs.QuantizationAttrs),
+      qcaps.OperatorType('corvel').is_input_support('Conv', 'int8'))
+"""
+
+FIFTH_ROUND = {
+    **{
+        f"a class attribute that claims to be a static property, {how} ({module})": case(
+            f"BASE = {base}\nFREE = {free}\n" + STATIC_PROPERTY_LIE, "2 {(1, False)}", marks
+        )
+        for module, base in [
+            ("qattrs", "qattrs.QuantizationAttrs"),
+            ("qcaps", "qcaps.OperatorType"),
+        ]
+        for how, free, marks in [
+            ("replaced", False, ()),
+            ("freed while it is replaced", True, DEBUG_ALLOCATOR),
+        ]
+    },
+    **{
+        f"the registry's name in builtins taken by {what} before the first import": (
+            pytest.param(
+                f"PLANTED = {planted!r}\n" + REGISTRY_NAME,
+                "ImportError: qcaps keeps its pybind11 registry as builtins.NAME, which is "
+                "taken; delete it and import again\nFalse True",
+            )
+        )
+        for what, planted in [
+            ("None", "None"),
+            ("the other module's registry", "builtins.__dict__[name.replace('_qcaps', '_qattrs')]"),
+        ]
+    },
+}
+
 RUNNER = """
 import sys
 try:
@@ -955,6 +1025,11 @@ def test_child_keeps_nothing_and_reports_every_failure(code, expected, environme
 
 @pytest.mark.parametrize(("code", "expected"), FOURTH_ROUND.values(), ids=FOURTH_ROUND.keys())
 def test_child_holds_what_it_reads_and_reads_what_it_holds(code, expected, environment):
+    check(code, expected, environment)
+
+
+@pytest.mark.parametrize(("code", "expected"), FIFTH_ROUND.values(), ids=FIFTH_ROUND.keys())
+def test_child_meets_the_metaclass_and_the_registry_as_its_own(code, expected, environment):
     check(code, expected, environment)
 
 

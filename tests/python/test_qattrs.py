@@ -1,4 +1,5 @@
 import decimal
+import operator
 
 import attrs_model
 import pytest
@@ -262,10 +263,26 @@ def test_setters_append_in_call_order():
     assert every.get_value == [1, 2, 4, 8, 16, 32]
 
 
+class ItemsOnly:
+    """A sequence by __getitem__ alone, which list() reads without a length."""
+
+    def __getitem__(self, index):
+        if index >= 3:
+            raise IndexError(index)
+        return 2 * index
+
+
+class LengthRefused(ItemsOnly):
+    def __len__(self):
+        raise TypeError("no length")
+
+
 @pytest.mark.parametrize(
     "codes, expected",
     [
         ([8, 8, 0, -5, 64], [8, 8, 0, -5, 64]),
+        (ItemsOnly(), [0, 2, 4]),
+        (LengthRefused(), [0, 2, 4]),
         ((4, 4), [4, 4]),
         (range(3), [0, 1, 2]),
         ([Index(16)], [16]),
@@ -273,9 +290,14 @@ def test_setters_append_in_call_order():
         (bytearray(b"\x01\x02"), [1, 2]),
         ([INT64_MIN, INT64_MAX], [INT64_MIN, INT64_MAX]),
     ],
-    ids=["list", "tuple", "range", "__index__", "bools", "bytearray", "int64-bounds"],
+    ids=[
+        *["list", "items only", "length refused", "tuple", "range", "__index__", "bools"],
+        *["bytearray", "int64-bounds"],
+    ],
 )
 def test_any_sequence_of_integers_is_copied(codes, expected):
+    # Read as list() reads it, which is the oracle.
+    assert [operator.index(code) for code in codes] == expected
     c = qattrs.CalibrationAttrs(codes)
     assert c.get_value == expected
     assert c.number_of_methods == len(expected)
