@@ -167,15 +167,26 @@ inline std::string describeType(PyObject* value) {
 
 /// How an argument is shown in that message. The built-in scalar types are
 /// shown by value, as pybind11 shows them: their text runs no code of the
-/// caller's. Texts past `kShownChars` characters are cut there and marked
+/// caller's. An `int` whose text would pass `kShownChars` characters is
+/// shown by its type, its text never made. Texts past `kShownChars`
+/// characters are cut there and marked
 /// "...", and an exact `list` or `tuple` shows its first `kShownItems` items
 /// the same way, one level deep. Anything else, and a value whose text
 /// cannot be made, is shown by its type (`describeType`). `value` is owned
 /// by the caller of this function.
 inline std::string describeArgument(PyObject* value, bool nested = false) {
   constexpr Py_ssize_t kShownItems = 8;
-  if (value == Py_None || PyLong_CheckExact(value) || PyBool_Check(value) ||
-      PyFloat_CheckExact(value)) {
+  if (PyLong_CheckExact(value)) {
+    // 266 bits hold every integer of up to 80 digits and none of more than
+    // 81: the text of a longer one is never made.
+    constexpr std::size_t kShownBits = 266;
+    const std::size_t bits = _PyLong_NumBits(value);
+    if (bits == static_cast<std::size_t>(-1)) PyErr_Clear();  // too large to count
+    std::string text = bits <= kShownBits ? builtinRepr(value) : std::string();
+    return text.empty() || text.size() > static_cast<std::size_t>(kShownChars) ? describeType(value)
+                                                                               : text;
+  }
+  if (value == Py_None || PyBool_Check(value) || PyFloat_CheckExact(value)) {
     std::string text = builtinRepr(value);
     return text.empty() ? describeType(value) : text;
   }

@@ -67,10 +67,13 @@ inline bool loadInteger(PyObject* src, int64_t& out) {
   } else if (PyIndex_Check(src)) {
     integer = py::reinterpret_steal<py::object>(PyNumber_Index(src));
   } else if (PyNumber_Check(src)) {
-    integer = py::reinterpret_steal<py::object>(PyNumber_Long(src));
     // A number that also reads as a float may have a fraction, which int()
-    // drops; it converts only when it equals its integer.
-    if (integer && Py_TYPE(src)->tp_as_number->nb_float != nullptr) {
+    // drops; it converts only when it equals its integer. Whether it reads
+    // as a float is asked before int() runs its code, which may change its
+    // class, even to one without number slots.
+    const bool readsAsFloat = Py_TYPE(src)->tp_as_number->nb_float != nullptr;
+    integer = py::reinterpret_steal<py::object>(PyNumber_Long(src));
+    if (integer && readsAsFloat) {
       const int equal = PyObject_RichCompareBool(integer.ptr(), src, Py_EQ);
       if (equal == 0) return false;
       if (equal < 0) integer = py::object();

@@ -599,6 +599,17 @@ THIRD_ROUND = {
                 "<qcaps.OperatorType object>, <int object>, 'x'",
             ),
             (
+                "an int of 80 digits and one of 81",
+                "caps.support_types(10**79, -(10**79))",
+                f"<qcaps.OperatorType object>, 1{'0' * 79}, <int object>",
+            ),
+            (
+                "an int of 5000 digits with the digit limit lifted",
+                "import sys\n    sys.set_int_max_str_digits(0)\n"
+                "    caps.support_types(10**5000, 'x')",
+                "<qcaps.OperatorType object>, <int object>, 'x'",
+            ),
+            (
                 "a keyword holding a lone surrogate",
                 "caps.is_input_support(kind='Conv', **{'\\udc80': 1})",
                 "<qcaps.OperatorType object>; kwargs: kind='Conv', '\\udc80'=1",
@@ -945,7 +956,44 @@ print(type(qcaps.OperatorType) is type(qattrs.QuantizationAttrs),
       qcaps.OperatorType('corvel').is_input_support('Conv', 'int8'))
 """
 
+# A number whose int() moves it to a class with no number slots, or to one
+# that does not read as a float, while the call converts it.
+CLASS_LEAVING_NUMBER = """
+import types
+class N(types.ModuleType):
+    def __int__(self):
+        self.__class__ = TARGET
+        return 1
+    def __float__(self):
+        return 1.9
+class Plain(types.ModuleType):
+    pass
+TARGET = TARGET_CLASS
+caps = qcaps.OperatorType('corvel')
+calls = [lambda x: qattrs.QuantizationAttrs(x), lambda x: qattrs.CalibrationAttrs([x]),
+         lambda x: caps.is_input_support('Conv', 'int8', idx=x),
+         lambda x: caps.input_support_types(kind='Conv', idx=x)]
+outcomes = set()
+for call in calls:
+    try:
+        outcomes.add(repr(call(N('n'))))
+    except TypeError:
+        outcomes.add('TypeError')
+print(outcomes)
+"""
+
 FIFTH_ROUND = {
+    **{
+        f"a number that moves itself to {what} while it converts": case(
+            CLASS_LEAVING_NUMBER.replace("TARGET_CLASS", target),
+            "{'TypeError'}",
+            DEBUG_ALLOCATOR,
+        )
+        for what, target in [
+            ("a class with no number slots", "types.ModuleType"),
+            ("a class that does not read as a float", "Plain"),
+        ]
+    },
     **{
         f"a class attribute that claims to be a static property, {how} ({module})": case(
             f"BASE = {base}\nFREE = {free}\n" + STATIC_PROPERTY_LIE, "2 {(1, False)}", marks
