@@ -169,11 +169,11 @@ inline std::string describeType(PyObject* value) {
 /// shown by value, as pybind11 shows them: their text runs no code of the
 /// caller's. An `int` whose text would pass `kShownChars` characters is
 /// shown by its type, its text never made. Texts past `kShownChars`
-/// characters are cut there and marked
-/// "...", and an exact `list` or `tuple` shows its first `kShownItems` items
-/// the same way, one level deep. Anything else, and a value whose text
-/// cannot be made, is shown by its type (`describeType`). `value` is owned
-/// by the caller of this function.
+/// characters are cut there and marked "...", and an exact `list` or
+/// `tuple` shows its first `kShownItems` items the same way, one level
+/// deep. Anything else, and a value whose text cannot be made, is shown by
+/// its type (`describeType`). `value` is owned by the caller of this
+/// function.
 inline std::string describeArgument(PyObject* value, bool nested = false) {
   constexpr Py_ssize_t kShownItems = 8;
   if (PyLong_CheckExact(value)) {

@@ -173,10 +173,10 @@ struct type_caster<binding::IntegerList> {
 
   // Reads the sequence as `list()` does: sized from its length, or from its
   // length hint where it has no length, then iterated, which takes linear
-  // time for every built-in sequence. A length
-  // that can never be held raises MemoryError before anything is read; a
-  // sequence that yields fewer items than it claims gives what it yields,
-  // and what the iteration raises reaches the caller. Signals are checked
+  // time for every built-in sequence. A length that can never be held
+  // raises MemoryError before anything is read; a sequence that yields
+  // fewer items than it claims gives what it yields, and what the
+  // iteration raises reaches the caller. Signals are checked
   // between items, so a handler's exception ends a long read. An item that
   // does not convert refuses the whole argument.
   bool load(handle src, bool /*convert*/) {
